@@ -1,1 +1,320 @@
 #pragma once
+// The socket component: one IPv4 TCP connection whose asynchronous socket
+// notifications are turned into blocking calls. A call that has to wait (name
+// look-up, connect, reading) loops on the user-interface thread and dispatches
+// pending events between its checks, so the interface stays alive and a
+// cancel, an abort or the time-out can run inside the wait. The nested calls
+// talk to the waiting loop only through the flags Canceled, TimedOut,
+// AsyncDone, Succeeded and Connected.
+//
+// Failures are exceptions: ESockError for socket errors ("<number>:<text>"
+// from WinsockMessage) and for host and connect failures, EAbortError for a
+// transfer ended by a cancel or the time-out, ERangeError for values out of
+// range, and the plain Exception for "Not Connected" and "No Timer".
+//
+// Everything here runs on the thread that created the component.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Component.h"
+#include "platform/Exceptions.h"
+#include "platform/Messages.h"
+#include "platform/Sockets.h"
+#include "platform/StringList.h"
+#include "socket/Events.h"
+
+namespace pelicore {
+
+class TZedadedar;
+class TThreadTimer;
+
+// Socket notifications (LParam: event code low, error code high) and the
+// completion of a host look-up.
+constexpr std::uint32_t SocketMessage = win::UserMessage + 101;  // 1125
+constexpr std::uint32_t AsyncMessage = win::UserMessage + 102;   // 1126
+
+class ESockError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A transfer ended by a cancel or the time-out; TimedOut tells which.
+class EAbortError : public ESockError {
+ public:
+  using ESockError::ESockError;
+};
+
+// ---------------------------------------------------------------------------
+// Error table
+
+struct TWinsockMessageEntry {
+  std::int32_t Code;
+  const char* Text;
+};
+
+// The socket error numbers and their texts; the last row (code 0) is never
+// returned by SocketErrorStr.
+extern const std::array<TWinsockMessageEntry, 51> WinsockMessage;
+
+// Number of components that have started the socket layer and not yet shut
+// it down. Changed only on the thread that creates and frees components.
+extern std::int32_t WinsockRefCount;
+
+// ---------------------------------------------------------------------------
+// Hidden windows
+
+// Window classes, registered on first use. The window procedures route
+// messages to the object bound to the window.
+extern win::WindowClassInfo PsockWindowClass;  // "PsockWindowClass"
+extern win::WindowClassInfo TmrWindowClass;    // "TmrWindowClass"
+
+// Messages numbered SocketMessage and above go to TZedadedar::MessageProc,
+// all others get the default handling.
+std::int32_t PsockWindowProc(win::WindowHandle Window, std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam);
+// Every message but the application-activation message goes to
+// TThreadTimer::MessageProc.
+std::int32_t TmrWindowProc(win::WindowHandle Window, std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam);
+
+// A hidden window bound to the object (which may be null: then unbound);
+// 0 when the class cannot be registered or the window cannot be made.
+win::WindowHandle PsockAllocateHWnd(TZedadedar* Object);
+win::WindowHandle TmrAllocateHWnd(TThreadTimer* Object);
+
+// ---------------------------------------------------------------------------
+// The time-out timer: ticks on the thread that created it, through its own
+// hidden window, only while that thread dispatches events. It runs exactly
+// while Enabled is true, Interval is above 0 and OnTimer is set; entering the
+// running state always starts a full interval.
+
+class TThreadTimer : public TComponent {
+ public:
+  explicit TThreadTimer(TComponent* AOwner);
+
+  bool Enabled() const { return FEnabled; }
+  // Restarts the count only when the value changes.
+  void SetEnabled(bool Value);
+  std::uint32_t Interval() const { return FInterval; }
+  // Milliseconds; 0 stops the timer. Restarts only when the value changes.
+  void SetInterval(std::uint32_t Value);
+  const TNotifyEvent& OnTimer() const { return FOnTimer; }
+  // Always restarts the count, also for the same callback.
+  void SetOnTimer(TNotifyEvent Value);
+
+  win::WindowHandle WindowHandle() const { return FWindowHandle; }
+
+  // A tick calls Timer(); an exception from it goes to the application's
+  // exception handler and the timer keeps running. Other messages get the
+  // default handling.
+  void MessageProc(win::TMessage& Message);
+
+ protected:
+  ~TThreadTimer() override;
+  // Restarts or stops the platform timer according to the properties.
+  // Throws Exception "No Timer" when the platform refuses to start it.
+  void UpdateTimer();
+  // What a tick does: raise OnTimer.
+  virtual void Timer();
+
+ private:
+  static constexpr std::uint32_t TimerId = 1;
+
+  std::uint32_t FInterval;
+  win::WindowHandle FWindowHandle;
+  TNotifyEvent FOnTimer;
+  bool FEnabled;
+  // Whether the platform timer runs, so that stopping a stopped timer costs
+  // nothing (the line readers arm and disarm it for every line).
+  bool FRunning = false;
+};
+
+// ---------------------------------------------------------------------------
+// The socket component
+
+class TZedadedar : public TComponent {
+ public:
+  static constexpr std::size_t BufferSize = 65536;
+  static constexpr std::size_t HostEntryBufferSize = 1024;
+
+  // Starts the socket layer (first component of the process) and makes the
+  // first socket. Throws ESockError "Initializaton of windows sockets failed".
+  explicit TZedadedar(TComponent* AOwner);
+
+  // Listening is not provided: throws Exception "Not supported".
+  virtual void Accept();
+  // Resolves Proxy or Host and connects to Port (ProxyPort with a proxy);
+  // returns when the connection is open. Throws ESockError "Already
+  // connected", "Null Remote Address", "Host Lookup Timed Out", "Host Lookup
+  // Canceled", "Connection Timed out", "Connection Canceled", "Connection
+  // Failed" (OnConnectionFailed is raised first for the last three), or a
+  // socket error.
+  virtual void Connect();
+  // Closes the socket (RequestCloseSocket).
+  virtual void Disconnect();
+  // Sends Command with CR LF and returns the first reply line (line end
+  // included); sets TransactionReply and ReplyNumber. ERangeError for a reply
+  // number above 32767.
+  virtual std::string Transaction(const std::string& Command);
+  // Cancel().
+  virtual void Abort();
+
+  // Starts the socket layer when first and makes the first socket.
+  void InitWinsock();
+  // Handles one notification (number SocketMessage or above). Never throws.
+  void MessageProc(win::TMessage& Message);
+  // Fills the address of RemoteAddress from Proxy or Host; a dotted address
+  // needs no look-up. Throws ESockError "Host Lookup Timed Out", "Host Lookup
+  // Canceled", "Host Lookup Failed".
+  void ResolveRemoteHost();
+  // Closes the current socket, raises OnDisconnect and makes the next socket.
+  // A failed close or a failure to make the next socket throws ESockError.
+  void RequestCloseSocket();
+  // Closes the given handle and nothing else.
+  void Close(net::TSocket Socket);
+  // Returns only while connected (after asking OnConnectionRequired once);
+  // otherwise throws Exception "Not Connected".
+  void CertifyConnect();
+  // Sets Canceled, which ends every wait at its next test.
+  void Cancel();
+  // Arms the time-out with TimeOut (ERangeError when negative).
+  void TimerOn();
+  void TimerOff();
+  // The time-out has run out: sets TimedOut and AsyncDone, calls Abort().
+  void TimerFired(TComponent* Sender);
+
+  // Line and buffer transfer. Reads see the bytes the component has already
+  // taken from the socket before anything the socket still holds.
+
+  // Sends Length bytes (0: up to the first zero byte, which must come before
+  // 65536 bytes, else ERangeError). EAbortError "Socket send aborted" when a
+  // cancel is pending or the time-out runs out while the peer takes nothing.
+  void SendBuffer(const char* Data, std::uint16_t Length);
+  // Sends the text up to its first zero byte (at most 65535 bytes).
+  void Write(const std::string& Text);
+  void Writeln(const std::string& Text);
+  // Waits until Count bytes are pending and returns them; Count 0 returns
+  // what is pending now, without waiting. After the peer has closed it
+  // returns what is left (the empty string when nothing is). EAbortError
+  // "Socket send aborted" on a cancel.
+  std::string Read(std::uint16_t Count);
+  // The next line with its line end (LF, normally after CR). The empty string
+  // when the peer has closed (a part line is dropped) or the socket is not
+  // connected. EAbortError "Socket readln aborted" on a cancel or the
+  // time-out; ESockError "Line too long" when 65536 bytes hold no LF (they are
+  // consumed).
+  std::string ReadLn();
+  // Whether a byte is pending. Never throws.
+  bool DataAvailable();
+  // Discards up to 65536 pending bytes.
+  void ClearInput();
+
+  // Reporting.
+  // Reports Text when Level is at most ReportLevel; never throws.
+  void StatusMessage(std::uint8_t Level, std::string_view Text);
+  // "<code>:<text>", "Unknown Error No. <code>", or empty for 0.
+  std::string SocketErrorStr(std::uint16_t Code);
+  // Takes the platform's last socket error into LastErrorNo; a real error
+  // (not IgnoreCode, above 10000) raises OnError and throws ESockError.
+  std::string ErrorManager(std::uint16_t IgnoreCode);
+  void SetWSAError(std::uint16_t Code, const std::string& Text);
+  std::int32_t GetLastErrorNo();
+  void SetLastErrorNo(std::int32_t Value);
+
+  // Address queries.
+  std::string GetRemoteIP();
+  // The local machine's first address; empty when its name cannot be looked up.
+  std::string GetLocalIP();
+  // Local address of the socket with commas for dots ("127,0,0,1").
+  std::string GetLocalAddress();
+  // Local port p of the socket as ",<p div 256>,<p mod 256>".
+  std::string GetPortString();
+
+  // Members, in declared order.
+  char Buffer[BufferSize + 1] = {};  // staging area of Write, name of a look-up
+  TNotifyEvent OnDataArrived;
+  TNotifyEvent OnAccept;
+  TNotifyEvent OnConnect;  // the TCP connection has opened
+  TNotifyEvent OnDisconnect;  // the component has closed its socket
+  TOnErrorEvent OnError;  // raised before a socket error becomes an exception
+  THandlerEvent OnInvalidHost;  // asked once when Connect finds no address
+  TOnHostResolved OnHostResolved;
+  THandlerEvent OnConnectionRequired;  // asked once by CertifyConnect
+  TOnStatus OnStatus;
+  TNotifyEvent OnConnectionFailed;
+  std::unique_ptr<TStringList> WSAInfo;  // start-up lines, first component only
+  std::int32_t BytesSent = 0;
+  bool Canceled = false;
+  bool Destroying = false;
+  std::int32_t LastErrorNo = 0;
+  std::int32_t TimeOut = 0;  // milliseconds per timed operation; 0: none
+  std::int32_t ReportLevel = 0;  // 1 replies, 4 sending and closing, 8 trace
+  std::string LastStatus;
+  std::string Proxy;  // resolved and connected to instead of Host when set
+  std::uint16_t ProxyPort = 0;
+  TThreadTimer* Timer = nullptr;  // owned
+  bool Succeeded = false;
+  bool TimedOut = false;
+  std::int32_t Port = 0;
+  std::int32_t BytesTotal = 0;
+  std::int32_t BytesRecvd = 0;
+  TNotifyEvent OnPacketRecvd;
+  TNotifyEvent OnPacketSent;
+  bool AsyncDone = false;
+  net::TStartupData WinsockData = {};
+  net::TSocketAddress RemoteAddress = {};
+  std::string Host;  // a dotted IPv4 address or a name
+  std::unique_ptr<char[]> HostEntryBuffer;  // HostEntryBufferSize bytes
+  std::string TransactionReply;
+  std::int16_t ReplyNumber = 0;
+  net::TSocket SocketHandle = net::InvalidSocket;
+  win::WindowHandle Handle = 0;
+  bool Connected = false;
+
+ protected:
+  ~TZedadedar() override;
+  // Abort() through the virtual slot, then Cancel(), while the object is whole.
+  void BeforeDestruction() override;
+
+ private:
+  // Registers a socket for the five notifications at Handle.
+  int SelectNotifications(net::TSocket Socket);
+  // The bytes taken from the socket but not yet handed out.
+  std::size_t InputPending() const { return FInputEnd - FInputStart; }
+  const char* InputData() const { return FInput.get() + FInputStart; }
+  void ConsumeInput(std::size_t Count);
+  void DropInput();
+  // One receive into the input buffer: bytes added, 0 when the peer has
+  // closed, SocketError on an error (the platform's last error holds it).
+  int FillInput();
+  // Takes input until at least Wanted bytes are pending or the socket holds
+  // no more; returns the last FillInput result (1 when nothing was needed).
+  int FillInputTo(std::size_t Wanted);
+  // TimerOn immediately followed by TimerOff, without touching the platform
+  // timer when it is not running.
+  void PulseTimer();
+
+  static constexpr std::size_t InputCapacity = 4 * BufferSize;
+
+  std::unique_ptr<char[]> FInput;
+  std::size_t FInputStart = 0;
+  std::size_t FInputEnd = 0;
+  // Changes whenever the input buffer is discarded, so that a read which
+  // dispatched events can tell that its part line went with the old socket.
+  std::uint32_t FInputGeneration = 0;
+  // The look-up being awaited; completions of earlier ones are ignored.
+  int FLookupRequest = 0;
+};
+
+// The N-th word (from 1) of Text split at single Delimiter characters;
+// nothing is trimmed, two delimiters in a row enclose an empty word, and N
+// outside 1..words gives the empty string.
+std::string NthWord(std::string_view Text, char Delimiter, std::int32_t N);
+// 1-based position of the N-th Delimiter in Text, or Text's length + 1 when
+// there is none or it is the last character.
+std::int32_t NthPos(std::string_view Text, char Delimiter, std::int32_t N);
+
+}  // namespace pelicore
