@@ -1,1 +1,294 @@
-// placeholder
+// Message windows on Qt: each window is a QObject living on the thread that
+// created it. Posted messages are Qt events to that object (Qt keeps them in
+// posting order per receiver and drops them when the object goes); window
+// timers are QObject timers reported as TimerMessage.
+
+#include "platform/Messages.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <QThread>
+#include <QTimerEvent>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/Application.h"
+#include "platform/MessagesInternal.h"
+
+namespace pelicore::win {
+namespace {
+
+const QEvent::Type MessageEventType = static_cast<QEvent::Type>(QEvent::User + 101);
+
+// Per-thread count of messages posted and not yet delivered or dropped.
+struct ThreadQueue {
+  std::atomic<int> Pending{0};
+};
+
+class WindowObject;
+
+struct WindowRecord {
+  WindowHandle Handle = 0;
+  WindowClassInfo Class{};
+  void* Data = nullptr;
+  WindowObject* Receiver = nullptr;
+  ThreadQueue* Queue = nullptr;
+  std::map<std::uint32_t, int> Timers;   // our id -> Qt timer id
+  std::map<int, std::uint32_t> TimerIds;  // Qt timer id -> our id
+  int Dispatching = 0;
+  bool Destroyed = false;
+};
+
+// One process-wide registry; deliberately never destroyed, so that late
+// posts from other threads during exit find a valid (empty) table.
+struct Registry {
+  std::mutex Lock;
+  std::unordered_map<std::string, WindowClassInfo> Classes;
+  std::unordered_map<WindowHandle, WindowRecord*> Windows;
+  std::unordered_map<QThread*, ThreadQueue*> Queues;
+  WindowHandle NextHandle = 1;
+};
+
+Registry& Reg() {
+  static Registry* R = new Registry;
+  return *R;
+}
+
+ThreadQueue* QueueOf(QThread* Thread) {
+  // Caller holds the lock.
+  auto& Q = Reg().Queues[Thread];
+  if (!Q) Q = new ThreadQueue;
+  return Q;
+}
+
+class MessageEvent : public QEvent {
+ public:
+  MessageEvent(ThreadQueue* AQueue, std::uint32_t AMsg, std::uint32_t AWParam, std::int32_t ALParam,
+               std::function<void()> ATask)
+      : QEvent(MessageEventType), FQueue(AQueue), Msg(AMsg), WParam(AWParam), LParam(ALParam), Task(std::move(ATask)) {
+    FQueue->Pending.fetch_add(1, std::memory_order_relaxed);
+  }
+  ~MessageEvent() override { FQueue->Pending.fetch_sub(1, std::memory_order_relaxed); }
+
+ private:
+  ThreadQueue* FQueue;
+
+ public:
+  std::uint32_t Msg;
+  std::uint32_t WParam;
+  std::int32_t LParam;
+  std::function<void()> Task;
+};
+
+class WindowObject : public QObject {
+ public:
+  explicit WindowObject(WindowRecord* Record) : FRecord(Record) {}
+
+  bool event(QEvent* E) override {
+    if (E->type() != MessageEventType) return QObject::event(E);
+    if (!FRecord) return true;
+    auto* M = static_cast<MessageEvent*>(E);
+    Dispatch([&] {
+      if (M->Task)
+        M->Task();
+      else
+        CallProcedure(M->Msg, M->WParam, M->LParam);
+    });
+    return true;
+  }
+
+  void timerEvent(QTimerEvent* E) override {
+    if (!FRecord) return;
+    auto It = FRecord->TimerIds.find(E->timerId());
+    if (It == FRecord->TimerIds.end()) return;
+    const std::uint32_t Id = It->second;
+    Dispatch([&] { CallProcedure(TimerMessage, Id, 0); });
+  }
+
+ private:
+  template <class F>
+  void Dispatch(F&& Body) {
+    if (FRecord->Destroyed) return;
+    ++FRecord->Dispatching;
+    Guarded(Body);
+    --FRecord->Dispatching;
+    if (FRecord->Destroyed && FRecord->Dispatching == 0) {
+      // The window was destroyed by its own handler: finish the job now that
+      // nothing of it is on the stack but this frame.
+      WindowRecord* R = FRecord;
+      deleteLater();
+      delete R;
+      FRecord = nullptr;
+    }
+  }
+
+  void CallProcedure(std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
+    if (FRecord->Class.Procedure) FRecord->Class.Procedure(FRecord->Handle, Msg, WParam, LParam);
+  }
+
+  WindowRecord* FRecord;
+};
+
+int ProgramInstanceMarker;
+
+WindowRecord* Find(WindowHandle Window) {
+  auto It = Reg().Windows.find(Window);
+  return It == Reg().Windows.end() ? nullptr : It->second;
+}
+
+bool Post(WindowHandle Window, std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam,
+          std::function<void()> Task) {
+  std::lock_guard<std::mutex> G(Reg().Lock);
+  WindowRecord* R = Find(Window);
+  if (!R) return false;
+  QCoreApplication::postEvent(R->Receiver, new MessageEvent(R->Queue, Msg, WParam, LParam, std::move(Task)));
+  return true;
+}
+
+}  // namespace
+
+ModuleHandle ProgramInstance() { return &ProgramInstanceMarker; }
+
+bool IsWindowClassRegistered(const char* ClassName) {
+  std::lock_guard<std::mutex> G(Reg().Lock);
+  return ClassName && Reg().Classes.count(ClassName) != 0;
+}
+
+bool RegisterWindowClass(const WindowClassInfo& Info) {
+  if (!Info.ClassName || !*Info.ClassName || !Info.Procedure) return false;
+  std::lock_guard<std::mutex> G(Reg().Lock);
+  return Reg().Classes.emplace(Info.ClassName, Info).second;
+}
+
+WindowHandle CreateHiddenWindow(const char* ClassName) {
+  if (!ClassName) return 0;
+  auto* R = new WindowRecord;
+  {
+    std::lock_guard<std::mutex> G(Reg().Lock);
+    auto It = Reg().Classes.find(ClassName);
+    if (It == Reg().Classes.end()) {
+      delete R;
+      return 0;
+    }
+    R->Class = It->second;
+    R->Handle = Reg().NextHandle++;
+    if (Reg().NextHandle == 0) Reg().NextHandle = 1;
+    R->Queue = QueueOf(QThread::currentThread());
+  }
+  R->Receiver = new WindowObject(R);
+  std::lock_guard<std::mutex> G(Reg().Lock);
+  Reg().Windows.emplace(R->Handle, R);
+  return R->Handle;
+}
+
+bool DestroyHiddenWindow(WindowHandle Window) {
+  WindowRecord* R;
+  {
+    std::lock_guard<std::mutex> G(Reg().Lock);
+    R = Find(Window);
+    if (!R) return false;
+    Reg().Windows.erase(Window);
+  }
+  // From here no post can reach it; drop what is queued and stop the timers.
+  R->Destroyed = true;
+  R->Data = nullptr;
+  for (auto& [Id, QtId] : R->Timers) R->Receiver->killTimer(QtId);
+  R->Timers.clear();
+  R->TimerIds.clear();
+  QCoreApplication::removePostedEvents(R->Receiver, MessageEventType);
+  if (R->Dispatching == 0) {
+    delete R->Receiver;
+    delete R;
+  }
+  return true;
+}
+
+bool IsWindow(WindowHandle Window) {
+  std::lock_guard<std::mutex> G(Reg().Lock);
+  return Find(Window) != nullptr;
+}
+
+void SetWindowData(WindowHandle Window, void* Data) {
+  std::lock_guard<std::mutex> G(Reg().Lock);
+  if (WindowRecord* R = Find(Window)) R->Data = Data;
+}
+
+void* GetWindowData(WindowHandle Window) {
+  std::lock_guard<std::mutex> G(Reg().Lock);
+  WindowRecord* R = Find(Window);
+  return R ? R->Data : nullptr;
+}
+
+std::int32_t DefaultWindowProc(WindowHandle, std::uint32_t, std::uint32_t, std::int32_t) { return 0; }
+
+bool PostWindowMessage(WindowHandle Window, std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
+  return Post(Window, Msg, WParam, LParam, nullptr);
+}
+
+std::int32_t SendWindowMessage(WindowHandle Window, std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
+  WindowProc Proc;
+  {
+    std::lock_guard<std::mutex> G(Reg().Lock);
+    WindowRecord* R = Find(Window);
+    if (!R) return 0;
+    Proc = R->Class.Procedure;
+  }
+  return Proc ? Proc(Window, Msg, WParam, LParam) : 0;
+}
+
+bool StartWindowTimer(WindowHandle Window, std::uint32_t Id, std::uint32_t Milliseconds) {
+  if (Milliseconds == 0) return false;
+  WindowRecord* R;
+  {
+    std::lock_guard<std::mutex> G(Reg().Lock);
+    R = Find(Window);
+  }
+  if (!R) return false;
+  auto It = R->Timers.find(Id);
+  if (It != R->Timers.end()) {
+    R->Receiver->killTimer(It->second);
+    R->TimerIds.erase(It->second);
+    R->Timers.erase(It);
+  }
+  const int QtId = R->Receiver->startTimer(std::chrono::milliseconds(Milliseconds), Qt::PreciseTimer);
+  if (QtId == 0) return false;
+  R->Timers[Id] = QtId;
+  R->TimerIds[QtId] = Id;
+  return true;
+}
+
+void StopWindowTimer(WindowHandle Window, std::uint32_t Id) {
+  WindowRecord* R;
+  {
+    std::lock_guard<std::mutex> G(Reg().Lock);
+    R = Find(Window);
+  }
+  if (!R) return;
+  auto It = R->Timers.find(Id);
+  if (It == R->Timers.end()) return;
+  R->Receiver->killTimer(It->second);
+  R->TimerIds.erase(It->second);
+  R->Timers.erase(It);
+}
+
+namespace detail {
+
+int PendingMessagesOfThisThread() {
+  thread_local ThreadQueue* Q = [] {
+    std::lock_guard<std::mutex> G(Reg().Lock);
+    return QueueOf(QThread::currentThread());
+  }();
+  return Q->Pending.load(std::memory_order_relaxed);
+}
+
+bool PostWindowTask(WindowHandle Window, std::function<void()> Task) {
+  return Post(Window, 0, 0, 0, std::move(Task));
+}
+
+}  // namespace detail
+}  // namespace pelicore::win

@@ -126,6 +126,8 @@ struct TStartupData {
 // Reference-counted per process; returns 0 on success.
 int Startup(std::uint16_t RequestedVersion, TStartupData& Data);
 int Cleanup();
+// How many start-ups are not yet matched by a clean-up (for tests).
+int StartupCount();
 
 TSocket CreateSocket(int Family, int Type, int Protocol);
 int SetLinger(TSocket Socket, bool On, std::uint16_t Seconds);
