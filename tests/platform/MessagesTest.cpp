@@ -1,1 +1,121 @@
-// placeholder
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/Application.h"
+#include "platform/Messages.h"
+
+using namespace pelicore;
+using namespace pelicore::win;
+
+namespace {
+
+struct Received {
+  WindowHandle Window;
+  std::uint32_t Msg, WParam;
+  std::int32_t LParam;
+};
+std::vector<Received> Got;
+
+std::int32_t RecordingProc(WindowHandle W, std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
+  Got.push_back({W, Msg, WParam, LParam});
+  if (Msg == UserMessage + 99) DestroyHiddenWindow(W);  // a handler that destroys its own window
+  return 0;
+}
+
+WindowHandle NewWindow() {
+  if (!IsWindowClassRegistered("PelicoreTestWindow"))
+    RegisterWindowClass({"PelicoreTestWindow", RecordingProc, sizeof(void*), ProgramInstance()});
+  return CreateHiddenWindow("PelicoreTestWindow");
+}
+
+// Dispatches until Done() holds or the deadline passes.
+template <class F>
+bool DispatchUntil(F Done, int Ms = 3000) {
+  const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() > End) return false;
+    Application().ProcessMessages();
+    SleepMs(1);
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(Messages, PostedMessagesArriveInOrderOnlyWhileDispatching) {
+  Got.clear();
+  const WindowHandle W = NewWindow();
+  ASSERT_NE(W, 0u);
+  for (std::uint32_t I = 0; I < 100; ++I) PostWindowMessage(W, UserMessage, I, 0);
+  std::thread Other([W] {
+    for (std::uint32_t I = 100; I < 200; ++I) PostWindowMessage(W, UserMessage, I, 0);
+  });
+  Other.join();
+  EXPECT_TRUE(Got.empty());
+  Application().ProcessMessages();
+  ASSERT_EQ(Got.size(), 200u);
+  for (std::uint32_t I = 0; I < 200; ++I) EXPECT_EQ(Got[I].WParam, I);
+  DestroyHiddenWindow(W);
+}
+
+TEST(Messages, DestroyingAWindowDropsItsMessagesAndRefusesNewOnes) {
+  Got.clear();
+  const WindowHandle W = NewWindow();
+  SetWindowData(W, &Got);
+  EXPECT_EQ(GetWindowData(W), &Got);
+  PostWindowMessage(W, UserMessage, 1, 0);
+  EXPECT_TRUE(DestroyHiddenWindow(W));
+  EXPECT_FALSE(PostWindowMessage(W, UserMessage, 2, 0));
+  EXPECT_FALSE(IsWindow(W));
+  EXPECT_EQ(GetWindowData(W), nullptr);
+  Application().ProcessMessages();
+  EXPECT_TRUE(Got.empty());
+}
+
+TEST(Messages, AHandlerMayDestroyItsOwnWindow) {
+  Got.clear();
+  const WindowHandle W = NewWindow();
+  PostWindowMessage(W, UserMessage + 99, 0, 0);
+  PostWindowMessage(W, UserMessage, 7, 0);
+  Application().ProcessMessages();
+  ASSERT_EQ(Got.size(), 1u);
+  EXPECT_FALSE(IsWindow(W));
+}
+
+TEST(Messages, TimersTickWithTheirIdAndRestartTheirInterval) {
+  Got.clear();
+  const WindowHandle W = NewWindow();
+  const auto Start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(StartWindowTimer(W, 1, 100));
+  SleepMs(60);
+  ASSERT_TRUE(StartWindowTimer(W, 1, 100));  // restarts: the first tick comes 100 ms from here
+  ASSERT_TRUE(DispatchUntil([] { return !Got.empty(); }));
+  const auto Elapsed = std::chrono::steady_clock::now() - Start;
+  EXPECT_GE(Elapsed, std::chrono::milliseconds(150));
+  EXPECT_EQ(Got[0].Msg, TimerMessage);
+  EXPECT_EQ(Got[0].WParam, 1u);
+  StopWindowTimer(W, 1);
+  Got.clear();
+  SleepMs(150);
+  Application().ProcessMessages();
+  EXPECT_TRUE(Got.empty());
+  EXPECT_FALSE(StartWindowTimer(W, 2, 0));
+  DestroyHiddenWindow(W);
+}
+
+TEST(Messages, WaitForNextEventBlocksUntilAPostArrives) {
+  Got.clear();
+  const WindowHandle W = NewWindow();
+  std::thread Poster([W] {
+    SleepMs(100);
+    PostWindowMessage(W, UserMessage, 5, 0);
+  });
+  const auto Start = std::chrono::steady_clock::now();
+  while (Got.empty()) Application().WaitForNextEvent();
+  EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(90));
+  Poster.join();
+  DestroyHiddenWindow(W);
+}

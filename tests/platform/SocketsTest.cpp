@@ -1,1 +1,247 @@
-// placeholder
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "platform/Application.h"
+#include "platform/Messages.h"
+#include "platform/Sockets.h"
+
+using namespace pelicore;
+using namespace pelicore::net;
+using namespace pelicore::win;
+
+namespace {
+
+constexpr std::uint32_t SockMsg = 1125;
+constexpr std::uint32_t LookupMsg = 1126;
+
+struct Note {
+  std::uint32_t Msg;
+  std::uint16_t Event, Error;
+};
+std::vector<Note> Notes;
+
+std::int32_t NoteProc(WindowHandle, std::uint32_t Msg, std::uint32_t, std::int32_t LParam) {
+  Notes.push_back({Msg, LowWord(LParam), HighWord(LParam)});
+  return 0;
+}
+
+class SocketsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Notes.clear();
+    if (!IsWindowClassRegistered("PelicoreSocketTest"))
+      RegisterWindowClass({"PelicoreSocketTest", NoteProc, sizeof(void*), ProgramInstance()});
+    Window = CreateHiddenWindow("PelicoreSocketTest");
+    // A plain POSIX listener on a free loopback port.
+    Listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(Listener, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+    socklen_t L = sizeof A;
+    ::getsockname(Listener, reinterpret_cast<sockaddr*>(&A), &L);
+    Port = A.sin_port;
+    ASSERT_EQ(::listen(Listener, 4), 0);
+  }
+  void TearDown() override {
+    ::close(Listener);
+    DestroyHiddenWindow(Window);
+  }
+
+  TSocketAddress Loopback(std::uint16_t NetPort) const {
+    TSocketAddress A{};
+    A.Family = AddressFamilyInet;
+    A.Port = NetPort;
+    A.Address = DottedToAddress("127.0.0.1");
+    return A;
+  }
+
+  // A registered client connected to the listener; Peer is the server side.
+  TSocket ConnectedClient(int& Peer) {
+    const TSocket S = CreateSocket(AddressFamilyInet, StreamSocket, ProtocolTcp);
+    EXPECT_NE(S, InvalidSocket);
+    EXPECT_EQ(AsyncSelect(S, Window, SockMsg, FdRead | FdOob | FdAccept | FdConnect | FdClose), 0);
+    EXPECT_EQ(Connect(S, Loopback(Port)), SocketError);
+    EXPECT_EQ(LastError(), SocketErrors::WouldBlock);
+    Peer = ::accept(Listener, nullptr, nullptr);
+    EXPECT_TRUE(WaitFor(FdConnect));
+    return S;
+  }
+
+  bool WaitFor(std::uint16_t Event, int Ms = 3000) {
+    const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
+    while (std::chrono::steady_clock::now() < End) {
+      for (const Note& N : Notes)
+        if (N.Event == Event) return true;
+      Application().ProcessMessages();
+      SleepMs(1);
+    }
+    return false;
+  }
+  int Count(std::uint16_t Event) const {
+    int C = 0;
+    for (const Note& N : Notes) C += N.Event == Event;
+    return C;
+  }
+  void Settle() {
+    for (int I = 0; I < 20; ++I) {
+      Application().ProcessMessages();
+      SleepMs(2);
+    }
+  }
+
+  WindowHandle Window = 0;
+  int Listener = -1;
+  std::uint16_t Port = 0;
+};
+
+}  // namespace
+
+TEST_F(SocketsTest, ConnectCompletesAsNotificationWithoutError) {
+  int Peer;
+  const TSocket S = ConnectedClient(Peer);
+  ASSERT_EQ(Count(FdConnect), 1);
+  EXPECT_EQ(Notes[0].Msg, SockMsg);
+  EXPECT_EQ(Notes[0].Error, 0);
+  TSocketAddress Local{};
+  ASSERT_EQ(GetSockName(S, Local), 0);
+  EXPECT_EQ(AddressToDotted(Local.Address), "127.0.0.1");
+  CloseSocket(S);
+  ::close(Peer);
+}
+
+TEST_F(SocketsTest, RefusedConnectReportsTheErrorInTheHighWord) {
+  ::close(Listener);
+  Listener = ::socket(AF_INET, SOCK_STREAM, 0);  // the port is free now: nothing listens
+  const TSocket S = CreateSocket(AddressFamilyInet, StreamSocket, DefaultProtocol);
+  AsyncSelect(S, Window, SockMsg, FdRead | FdConnect | FdClose);
+  EXPECT_EQ(Connect(S, Loopback(Port)), SocketError);
+  EXPECT_EQ(LastError(), SocketErrors::WouldBlock);
+  ASSERT_TRUE(WaitFor(FdConnect));
+  EXPECT_EQ(Notes.back().Error, SocketErrors::ConnectionRefused);
+  Settle();
+  EXPECT_EQ(Count(FdClose), 0);
+  CloseSocket(S);
+}
+
+TEST_F(SocketsTest, ReadIsPostedOnceAndReArmedByEveryReceiveIncludingPeeks) {
+  int Peer;
+  const TSocket S = ConnectedClient(Peer);
+  ::send(Peer, "abcdef", 6, 0);
+  ASSERT_TRUE(WaitFor(FdRead));
+  ::send(Peer, "gh", 2, 0);
+  Settle();
+  EXPECT_EQ(Count(FdRead), 1);  // not re-posted until someone receives
+  char Buf[16];
+  EXPECT_EQ(Recv(S, Buf, 4, RecvPeek), 4);
+  Settle();
+  EXPECT_EQ(Count(FdRead), 2);  // data still pending after the peek
+  EXPECT_EQ(Recv(S, Buf, sizeof Buf, 0), 8);
+  Settle();
+  EXPECT_EQ(Count(FdRead), 2);  // nothing left: nothing posted
+  EXPECT_EQ(Recv(S, Buf, sizeof Buf, 0), SocketError);
+  EXPECT_EQ(LastError(), SocketErrors::WouldBlock);
+  CloseSocket(S);
+  ::close(Peer);
+}
+
+TEST_F(SocketsTest, CloseIsPostedOnceAlsoWhileDataIsUnread) {
+  int Peer;
+  const TSocket S = ConnectedClient(Peer);
+  ::send(Peer, "bye\r\n", 5, 0);
+  ASSERT_TRUE(WaitFor(FdRead));
+  ::close(Peer);
+  ASSERT_TRUE(WaitFor(FdClose));
+  EXPECT_EQ(Notes.back().Error, 0);
+  Settle();
+  EXPECT_EQ(Count(FdClose), 1);
+  char Buf[16];
+  EXPECT_EQ(Recv(S, Buf, sizeof Buf, 0), 5);  // the data is still there
+  EXPECT_EQ(Recv(S, Buf, sizeof Buf, 0), 0);  // then the end
+  Settle();
+  EXPECT_EQ(Count(FdClose), 1);
+  CloseSocket(S);
+}
+
+TEST_F(SocketsTest, ResetByPeerCarriesTheResetError) {
+  int Peer;
+  const TSocket S = ConnectedClient(Peer);
+  linger L{1, 0};
+  ::setsockopt(Peer, SOL_SOCKET, SO_LINGER, &L, sizeof L);
+  ::close(Peer);
+  ASSERT_TRUE(WaitFor(FdClose));
+  EXPECT_EQ(Notes.back().Error, SocketErrors::ConnectionReset);
+  CloseSocket(S);
+}
+
+TEST_F(SocketsTest, ReceiveOnANeverConnectedSocketIsNotConnected) {
+  const TSocket S = CreateSocket(AddressFamilyInet, StreamSocket, DefaultProtocol);
+  AsyncSelect(S, Window, SockMsg, FdRead | FdClose);
+  char C;
+  EXPECT_EQ(Recv(S, &C, 1, RecvPeek), SocketError);
+  EXPECT_EQ(LastError(), SocketErrors::NotConnected);
+  Settle();
+  EXPECT_TRUE(Notes.empty());  // an idle socket reports nothing
+  CloseSocket(S);
+}
+
+TEST_F(SocketsTest, DottedAddressConversion) {
+  EXPECT_EQ(DottedToAddress("192.0.2.7"), htonl(0xC0000207u));
+  EXPECT_EQ(DottedToAddress("mail.example"), NoAddress);
+  EXPECT_EQ(DottedToAddress("255.255.255.255"), NoAddress);  // all ones either way
+  EXPECT_EQ(AddressToDotted(htonl(0xC0000207u)), "192.0.2.7");
+}
+
+TEST_F(SocketsTest, HostLookupDeliversIntoTheBufferOnTheWindowsThread) {
+  alignas(8) char Block[1024] = {};
+  ASSERT_NE(AsyncGetHostByName(Window, LookupMsg, "localhost", Block, sizeof Block), 0);
+  ASSERT_TRUE(WaitFor(0));
+  EXPECT_EQ(Notes.back().Msg, LookupMsg);
+  EXPECT_EQ(Notes.back().Error, 0);
+  const auto* Info = reinterpret_cast<const THostInfo*>(Block);
+  ASSERT_NE(Info->AddressList[0], nullptr);
+  std::uint32_t A;
+  std::memcpy(&A, Info->AddressList[0], 4);
+  EXPECT_EQ(AddressToDotted(A), "127.0.0.1");
+}
+
+TEST_F(SocketsTest, FailedLookupReportsHostNotFound) {
+  alignas(8) char Block[1024] = {};
+  ASSERT_NE(AsyncGetHostByName(Window, LookupMsg, "no-such-host.invalid", Block, sizeof Block), 0);
+  ASSERT_TRUE(WaitFor(0, 20000));
+  EXPECT_NE(Notes.back().Error, 0);
+}
+
+TEST_F(SocketsTest, LookupThatOutlivesItsWindowWritesNothing) {
+  auto Block = std::make_unique<char[]>(1024);
+  std::memset(Block.get(), 0x5A, 1024);
+  const WindowHandle Short = CreateHiddenWindow("PelicoreSocketTest");
+  ASSERT_NE(AsyncGetHostByName(Short, LookupMsg, "localhost", Block.get(), 1024), 0);
+  DestroyHiddenWindow(Short);
+  SleepMs(300);
+  Settle();
+  EXPECT_TRUE(Notes.empty());
+  for (int I = 0; I < 1024; ++I) ASSERT_EQ(Block[static_cast<std::size_t>(I)], 0x5A);
+}
+
+TEST(SocketErrorMapping, PosixErrorsMapOntoTheTableNumbers) {
+  EXPECT_EQ(MapErrno(EWOULDBLOCK), 10035);
+  EXPECT_EQ(MapErrno(EAGAIN), 10035);
+  EXPECT_EQ(MapErrno(EINPROGRESS), 10035);
+  EXPECT_EQ(MapErrno(ECONNREFUSED), 10061);
+  EXPECT_EQ(MapErrno(ECONNRESET), 10054);
+  EXPECT_EQ(MapErrno(ENOTCONN), 10057);
+  EXPECT_EQ(MapErrno(ETIMEDOUT), 10060);
+  EXPECT_EQ(MapErrno(EHOSTUNREACH), 10065);
+  EXPECT_EQ(MapErrno(ENETUNREACH), 10051);
+  EXPECT_EQ(MapErrno(EADDRINUSE), 10048);
+  EXPECT_EQ(MapErrno(0), 0);
+}
