@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds Pelicore twice (debug, and with AddressSanitizer + UndefinedBehavior-
+# Sanitizer) and runs every test in both. Exits non-zero when a test fails.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/setup.sh"
+jobs="$(nproc)"
+
+run_suite() {
+  local dir="$1"; shift
+  echo "== $(basename "$dir"): configure and build"
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "== $(basename "$dir"): tests"
+  QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
+}
+
+run_suite "$root/build-test" -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELICORE_SANITIZE=ON -DPELICORE_BENCH=OFF
