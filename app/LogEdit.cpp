@@ -1,0 +1,32 @@
+#include "app/LogEdit.h"
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace pelicore {
+
+TLogEdit::TLogEdit(QWidget* Parent, int MaxLength) : QPlainTextEdit(Parent), FMaxLength(MaxLength) {
+  connect(document(), &QTextDocument::contentsChange, this,
+          [this](int Position, int, int Added) { CutToMaxLength(Position, Added); });
+}
+
+int TLogEdit::Length() const {
+  // The document counts one paragraph separator more than the text holds.
+  return document()->characterCount() - 1;
+}
+
+void TLogEdit::CutToMaxLength(int Position, int Added) {
+  const int Excess = Length() - FMaxLength;
+  if (FCutting || Excess <= 0 || Added <= 0) return;
+  // Drop the end of what was just inserted, so the text before it stays.
+  const int Drop = Excess < Added ? Excess : Added;
+  FCutting = true;
+  QTextCursor Cursor(document());
+  Cursor.setPosition(Position + Added - Drop);
+  Cursor.setPosition(Position + Added, QTextCursor::KeepAnchor);
+  Cursor.removeSelectedText();
+  FCutting = false;
+}
+
+}  // namespace pelicore

@@ -1,0 +1,380 @@
+#include "app/PelicoreMainFm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShowEvent>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <memory>
+
+#include "app/LogEdit.h"
+#include "app/MessageBoxes.h"
+#include "app/PelicoreAbout.h"
+#include "app/PelicoreFont.h"
+#include "platform/Application.h"
+#include "platform/Exceptions.h"
+#include "platform/IniFile.h"
+#include "platform/Strings.h"
+#include "pop3/NMpop3.h"
+
+namespace pelicore {
+
+namespace {
+
+QString Q(const std::string& S) { return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size())); }
+std::string Text(const QLineEdit* Edit) { return Edit->text().toStdString(); }
+
+constexpr int MemoMaxLength = 131072;
+
+// A label positioned as designed that grows to its text, so that glyphs of
+// the substitute font are never cut.
+QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top, int Width, int Height) {
+  auto* Label = new QLabel(QString::fromUtf8(Caption), Parent);
+  const QSize Hint = Label->sizeHint();
+  Label->setGeometry(Left, Top, qMax(Width, Hint.width()), qMax(Height, Hint.height()));
+  return Label;
+}
+
+QLineEdit* NewEdit(QWidget* Parent, const char* Name, int Left, int Top) {
+  auto* Edit = new QLineEdit(Parent);
+  Edit->setObjectName(QString::fromLatin1(Name));
+  Edit->setGeometry(Left, Top, 121, 20);
+  return Edit;
+}
+
+}  // namespace
+
+TPelicoreMainForm::TPelicoreMainForm(TMessageBoxes& Boxes) : QMainWindow(nullptr), FBoxes(Boxes) {
+  setObjectName(QStringLiteral("PelicoreMainForm"));
+  setWindowTitle(QStringLiteral("Pelicore2000"));
+  setWindowIcon(QPixmap::fromImage(ProgramPicture()));
+  setFont(PelicoreFont());
+  CreateControls();
+  CreateActions();
+  CreateMenus();
+  CreatePop3();
+  move(224, 112);
+  resize(639, 378);
+  FOuterSizePending = true;
+  FPendingOuterSize = QSize(639, 378);
+}
+
+// NMPOP3 goes first (a member, freed before the child widgets): a live
+// connection is closed without QUIT and without the disconnect event.
+TPelicoreMainForm::~TPelicoreMainForm() = default;
+
+void TPelicoreMainForm::CreateControls() {
+  auto* Client = new QWidget(this);
+  auto* Layout = new QVBoxLayout(Client);
+  Layout->setContentsMargins(0, 0, 0, 0);
+  Layout->setSpacing(0);
+  setCentralWidget(Client);
+
+  MailListView = new QTreeWidget(Client);
+  MailListView->setObjectName(QStringLiteral("MailListView"));
+  MailListView->setRootIsDecorated(false);
+  MailListView->setItemsExpandable(false);
+  MailListView->setUniformRowHeights(true);
+  MailListView->setSelectionMode(QAbstractItemView::SingleSelection);
+  MailListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+  MailListView->setSortingEnabled(false);
+  MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  MailListView->setHeaderLabels({QStringLiteral("No."), QStringLiteral("Size"), QStringLiteral("Subject"),
+                                 QStringLiteral("From"), QStringLiteral("MessageID")});
+  const int Widths[] = {50, 50, 300, 150, 70};
+  for (int Column = 0; Column < 5; ++Column) MailListView->setColumnWidth(Column, Widths[Column]);
+  MailListView->header()->setStretchLastSection(false);
+  MailListView->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+  Layout->addWidget(MailListView, 1);
+
+  Panel1 = new QFrame(Client);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setFixedHeight(144);
+  Layout->addWidget(Panel1);
+
+  Label1 = NewLabel(Panel1, "サーバー名：", 8, 16, 66, 12);
+  HostEdit = NewEdit(Panel1, "HostEdit", 80, 12);
+  Label2 = NewLabel(Panel1, "ユーザー名：", 8, 40, 66, 12);
+  UserIDEdit = NewEdit(Panel1, "UserIDEdit", 80, 36);
+  Label3 = NewLabel(Panel1, "パスワード：", 8, 64, 60, 12);
+  PasswordEdit = NewEdit(Panel1, "PasswordEdit", 80, 60);
+  PasswordEdit->setEchoMode(QLineEdit::Password);
+  // The platform's mask character would be a bullet; the window shows "*".
+  PasswordEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+  Label4 = NewLabel(Panel1, "ポート番号：", 8, 88, 61, 12);
+  PortEdit = NewEdit(Panel1, "PortEdit", 80, 84);
+  PortEdit->setText(QStringLiteral("110"));
+
+  SaveDataCheckBox = new QCheckBox(QStringLiteral("ユーザー設定の保存"), Panel1);
+  SaveDataCheckBox->setObjectName(QStringLiteral("SaveDataCheckBox"));
+  SaveDataCheckBox->setGeometry(40, 112, 129, 17);
+  SaveDataCheckBox->setChecked(true);
+
+  Memo1 = new TLogEdit(Panel1, MemoMaxLength);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setGeometry(208, 8, 409, 89);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setTabChangesFocus(true);
+
+  GroupBox1 = new QGroupBox(QStringLiteral("状態"), Panel1);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  GroupBox1->setGeometry(312, 96, 297, 41);
+  StateLabel = NewLabel(GroupBox1, "ここに通信状態が表示されます。", 16, 20, 167, 12);
+  StateLabel->setObjectName(QStringLiteral("StateLabel"));
+
+  setTabOrder(MailListView, HostEdit);
+  setTabOrder(HostEdit, UserIDEdit);
+  setTabOrder(UserIDEdit, PasswordEdit);
+  setTabOrder(PasswordEdit, PortEdit);
+  setTabOrder(PortEdit, SaveDataCheckBox);
+  setTabOrder(SaveDataCheckBox, Memo1);
+}
+
+QAction* TPelicoreMainForm::NewAction(const char* Name, const char* Category, const char* Caption, int Key,
+                                      bool Enabled) {
+  auto* Action = new QAction(QString::fromUtf8(Caption), this);
+  Action->setObjectName(QString::fromLatin1(Name));
+  Action->setProperty("category", QString::fromUtf8(Category));
+  if (Key != 0) Action->setShortcut(QKeySequence(Key));
+  Action->setShortcutContext(Qt::WindowShortcut);
+  Action->setEnabled(Enabled);
+  // Added to the window too, so that its key works wherever the focus is.
+  addAction(Action);
+  ActionList1.append(Action);
+  return Action;
+}
+
+void TPelicoreMainForm::CreateActions() {
+  ConnectAction = NewAction("ConnectAction", "サーバー", "メールサーバーに接続(&C)", 0, true);
+  DisconnectAction = NewAction("DisconnectAction", "サーバー", "メールサーバーから切断(&D)", 0, false);
+  GetSummaryAction = NewAction("GetSummaryAction", "サーバー", "概要情報の取得(&G)", 0, false);
+  DeleteMailAction = NewAction("DeleteMailAction", "メール操作", "選択されたメールの削除(&D)", Qt::Key_Delete, false);
+  DownloadMailAction = NewAction("DownloadMailAction", "メール操作", "メールのダウンロード(&G)", Qt::Key_Insert, false);
+  AboutAction = NewAction("AboutAction", "", "バージョン情報(&A)", Qt::Key_F12, true);
+
+  // The mailbox commands' handlers come with the mailbox view; until then
+  // their actions only carry their states.
+  connect(ConnectAction, &QAction::triggered, this, [this] { Guarded([this] { ConnectActionExecute(ConnectAction); }); });
+  connect(DisconnectAction, &QAction::triggered, this,
+          [this] { Guarded([this] { DisconnectActionExecute(DisconnectAction); }); });
+  connect(AboutAction, &QAction::triggered, this, [this] { Guarded([this] { AboutActionExecute(AboutAction); }); });
+}
+
+void TPelicoreMainForm::CreateMenus() {
+  MainMenu1 = new QMenuBar(this);
+  MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+  setMenuBar(MainMenu1);
+  // Menus are windows of their own and take no font from the main window.
+  S1 = MainMenu1->addMenu(QStringLiteral("サーバー(&S)"));
+  S1->setObjectName(QStringLiteral("S1"));
+  S1->setFont(PelicoreFont());
+  S1->addAction(ConnectAction);
+  S1->addAction(DisconnectAction);
+  N1 = S1->addSeparator();
+  S1->addAction(GetSummaryAction);
+  M1 = MainMenu1->addMenu(QStringLiteral("メール(&M)"));
+  M1->setObjectName(QStringLiteral("M1"));
+  M1->setFont(PelicoreFont());
+  M1->addAction(DeleteMailAction);
+  M1->addAction(DownloadMailAction);
+  MainMenu1->addAction(AboutAction);  // About1: a command on the bar itself
+}
+
+void TPelicoreMainForm::CreatePop3() {
+  NMPOP3 = MakeComponent<TNMPOP3>(nullptr);
+  NMPOP3->Name = "NMPOP3";
+  NMPOP3->Port = 110;
+  NMPOP3->ReportLevel = 0;
+  NMPOP3->Parse = false;
+  NMPOP3->DeleteOnRead = false;
+  NMPOP3->OnConnect = [this](TComponent* Sender) { NMPOP3Connect(Sender); };
+  NMPOP3->OnDisconnect = [this](TComponent* Sender) { NMPOP3Disconnect(Sender); };
+  NMPOP3->OnConnectionFailed = [this](TComponent* Sender) { NMPOP3ConnectionFailed(Sender); };
+  NMPOP3->OnList = [this](std::int32_t Msg, std::int32_t Size) { NMPOP3List(Msg, Size); };
+  NMPOP3->OnRetrieveStart = [this](TComponent* Sender) { NMPOP3RetrieveStart(Sender); };
+  NMPOP3->OnRetrieveEnd = [this](TComponent* Sender) { NMPOP3RetrieveEnd(Sender); };
+}
+
+void TPelicoreMainForm::SetStatus(const std::string& Status) {
+  StateLabel->setText(Q(Status));
+  const QSize Hint = StateLabel->sizeHint();
+  StateLabel->resize(qMax(167, Hint.width()), qMax(12, Hint.height()));
+}
+
+void TPelicoreMainForm::ShowConnectedActions(bool Connected) {
+  GetSummaryAction->setEnabled(Connected);
+  DisconnectAction->setEnabled(Connected);
+  ConnectAction->setEnabled(!Connected);
+  DeleteMailAction->setEnabled(Connected);
+  DownloadMailAction->setEnabled(Connected);
+}
+
+void TPelicoreMainForm::ConnectActionExecute(QObject*) {
+  NMPOP3->Host = Text(HostEdit);
+  NMPOP3->UserID = Text(UserIDEdit);
+  NMPOP3->Password = Text(PasswordEdit);
+  NMPOP3->Port = StrToInt(Text(PortEdit));
+  NMPOP3->Connect();
+}
+
+void TPelicoreMainForm::DisconnectActionExecute(QObject*) { NMPOP3->Disconnect(); }
+
+void TPelicoreMainForm::AboutActionExecute(QObject*) {
+  std::unique_ptr<TAboutBox> Box(new TAboutBox(this));
+  AboutBox = Box.get();
+  struct Forget {
+    TAboutBox*& Variable;
+    ~Forget() { Variable = nullptr; }
+  } ForgetOnExit{AboutBox};
+  Box->exec();
+}
+
+void TPelicoreMainForm::NMPOP3Connect(TComponent*) {
+  // The component raises this event even when the server refused STAT and
+  // the connection is already closed again; the window then stays in the
+  // disconnected state and the error that follows tells why.
+  if (!NMPOP3->Connected) return;
+  ShowConnectedActions(true);
+  Memo1->clear();
+  SetStatus(IntToStr(NMPOP3->MailCount) + "件のメッセージが存在します");
+  NMPOP3->List();
+}
+
+void TPelicoreMainForm::NMPOP3Disconnect(TComponent*) {
+  ShowConnectedActions(false);
+  MailListView->clear();
+  SetStatus("切断されました。");
+}
+
+void TPelicoreMainForm::NMPOP3ConnectionFailed(TComponent*) {
+  FBoxes.ShowMessage("接続に失敗しました");
+  SetStatus("接続に失敗しました");
+}
+
+void TPelicoreMainForm::NMPOP3List(std::int32_t Msg, std::int32_t Size) {
+  auto* Row = new QTreeWidgetItem(MailListView);
+  Row->setFlags(Row->flags() | Qt::ItemIsUserCheckable);
+  Row->setCheckState(0, Qt::Unchecked);
+  Row->setText(0, Q(IntToStr(Msg)));
+  Row->setText(1, Q(IntToStr(Size / 1024 + 1)));
+  Row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+void TPelicoreMainForm::NMPOP3RetrieveStart(TComponent*) { SetStatus("メッセージを取得しています"); }
+
+void TPelicoreMainForm::NMPOP3RetrieveEnd(TComponent*) { SetStatus("メッセージを取得しました"); }
+
+void TPelicoreMainForm::FormShow(QObject*) {
+  IniFileName = Application().ProgramFolder() + "Pelicore.ini";
+  TIniFile Ini(IniFileName);
+  if (!Ini.Exists()) return;
+  SetOuterTop(Ini.ReadInteger("Pelicore", "Top", OuterTop()));
+  SetOuterLeft(Ini.ReadInteger("Pelicore", "Left", OuterLeft()));
+  SetOuterHeight(Ini.ReadInteger("Pelicore", "Height", OuterHeight()));
+  SetOuterWidth(Ini.ReadInteger("Pelicore", "Width", OuterWidth()));
+  SaveDataCheckBox->setChecked(Ini.ReadBool("Pelicore", "SavePVData", true));
+  HostEdit->setText(Q(Ini.ReadString("PRAIVATE", "Host", "")));
+  UserIDEdit->setText(Q(Ini.ReadString("PRAIVATE", "UserID", "")));
+  PasswordEdit->setText(Q(Ini.ReadString("PRAIVATE", "Password", "")));
+  PortEdit->setText(Q(IntToStr(Ini.ReadInteger("PRAIVATE", "Port", 110))));
+}
+
+void TPelicoreMainForm::FormClose(QObject*, TCloseAction&) {
+  if (IniFileName.empty()) return;  // never shown: nothing was read
+  TIniFile Ini(IniFileName);
+  Ini.WriteInteger("Pelicore", "Top", OuterTop());
+  Ini.WriteInteger("Pelicore", "Left", OuterLeft());
+  Ini.WriteInteger("Pelicore", "Height", OuterHeight());
+  Ini.WriteInteger("Pelicore", "Width", OuterWidth());
+  const bool SaveAccount = SaveDataCheckBox->isChecked();
+  Ini.WriteBool("Pelicore", "SavePVData", SaveAccount);
+  if (!SaveAccount) return;
+  Ini.WriteString("PRAIVATE", "Host", Text(HostEdit));
+  Ini.WriteString("PRAIVATE", "UserID", Text(UserIDEdit));
+  Ini.WriteString("PRAIVATE", "Password", Text(PasswordEdit));
+  Ini.WriteInteger("PRAIVATE", "Port", StrToInt(Text(PortEdit)));
+}
+
+void TPelicoreMainForm::showEvent(QShowEvent* Event) {
+  if (!FShown && !Event->spontaneous()) {
+    FShown = true;
+    Guarded([this] { FormShow(this); });
+  }
+  QMainWindow::showEvent(Event);
+  ApplyPendingOuterSize();
+}
+
+void TPelicoreMainForm::closeEvent(QCloseEvent* Event) {
+  TCloseAction Action = TCloseAction::Hide;
+  bool KeepOpen = false;
+  try {
+    FormClose(this, Action);
+  } catch (const EConvertError&) {
+    // A port the user can correct: the window stays open for it.
+    Application().HandleException(std::current_exception());
+    KeepOpen = true;
+  } catch (...) {
+    // The file cannot be written at all; keeping the window open would leave
+    // no way to close it, so the close completes after the error box.
+    Application().HandleException(std::current_exception());
+  }
+  if (KeepOpen || Action == TCloseAction::None)
+    Event->ignore();
+  else
+    Event->accept();
+}
+
+QSize TPelicoreMainForm::FrameExtra() const { return frameGeometry().size() - geometry().size(); }
+
+int TPelicoreMainForm::OuterLeft() const { return frameGeometry().x(); }
+int TPelicoreMainForm::OuterTop() const { return frameGeometry().y(); }
+int TPelicoreMainForm::OuterWidth() const { return frameGeometry().width(); }
+int TPelicoreMainForm::OuterHeight() const { return frameGeometry().height(); }
+
+// move() places a window by its frame.
+void TPelicoreMainForm::SetOuterLeft(int Value) { move(Value, pos().y()); }
+void TPelicoreMainForm::SetOuterTop(int Value) { move(pos().x(), Value); }
+
+void TPelicoreMainForm::SetOuterWidth(int Value) {
+  FPendingOuterSize = QSize(Value, OuterHeight());
+  FOuterSizePending = FrameExtra().isNull();
+  resize(Value - FrameExtra().width(), height());
+}
+
+void TPelicoreMainForm::SetOuterHeight(int Value) {
+  FPendingOuterSize = QSize(OuterWidth(), Value);
+  FOuterSizePending = FrameExtra().isNull();
+  resize(width(), Value - FrameExtra().height());
+}
+
+void TPelicoreMainForm::ApplyPendingOuterSize() {
+  if (!FOuterSizePending || windowHandle() == nullptr) return;
+  const QSize Extra = FrameExtra();
+  if (Extra.isNull()) return;
+  FOuterSizePending = false;
+  resize(FPendingOuterSize - Extra);
+}
+
+void TPelicoreMainForm::moveEvent(QMoveEvent* Event) {
+  QMainWindow::moveEvent(Event);
+  ApplyPendingOuterSize();
+}
+
+void TPelicoreMainForm::resizeEvent(QResizeEvent* Event) {
+  QMainWindow::resizeEvent(Event);
+  ApplyPendingOuterSize();
+}
+
+}  // namespace pelicore
