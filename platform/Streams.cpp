@@ -47,14 +47,14 @@ void TStream::ReadBuffer(void* Buffer, std::int64_t Count) {
   }
 }
 
-void TStream::WriteBuffer(const void* Buffer, std::int64_t Count) {
+void TStream::WriteRest(const void* Buffer, std::int64_t Count, std::int64_t Put) {
   const auto* In = static_cast<const char*>(Buffer);
-  while (Count > 0) {
-    const std::int64_t Put = Write(In, Count);
-    if (Put <= 0) throw EWriteError(kWriteError);
+  while (Put > 0 && Put < Count) {
     In += Put;
     Count -= Put;
+    Put = Write(In, Count);
   }
+  if (Put != Count) throw EWriteError(kWriteError);
 }
 
 std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
@@ -90,10 +90,17 @@ struct TFileStream::Impl {
   Use State = Use::Empty;
   std::int64_t BufStart = 0;  // file offset of Buf[0]
   std::int64_t BufLen = 0;    // valid (read-ahead) or pending (write) bytes
+  // The file's size as last asked of the system, or -1. Every read or write
+  // of the system forgets it, so it is never older than the read-ahead, and
+  // it is asked again once the position has reached it, so a reader at the
+  // end sees the file grow. A line reader that asks for the size after each
+  // line thus costs no system call.
+  std::int64_t KnownSize = -1;
   std::unique_ptr<char[]> Buf = std::make_unique<char[]>(kBufferSize);
 
   // Up to Count bytes at Offset; fewer only at the end of the file.
-  std::int64_t ReadAt(char* Out, std::int64_t Count, std::int64_t Offset) const {
+  std::int64_t ReadAt(char* Out, std::int64_t Count, std::int64_t Offset) {
+    KnownSize = -1;
     std::int64_t Done = 0;
     while (Done < Count) {
       const ssize_t N = ::pread(Fd, Out + Done, static_cast<size_t>(Count - Done), Offset + Done);
@@ -107,7 +114,8 @@ struct TFileStream::Impl {
     return Done;
   }
 
-  void WriteAt(const char* In, std::int64_t Count, std::int64_t Offset) const {
+  void WriteAt(const char* In, std::int64_t Count, std::int64_t Offset) {
+    KnownSize = -1;
     std::int64_t Done = 0;
     while (Done < Count) {
       const ssize_t N = ::pwrite(Fd, In + Done, static_cast<size_t>(Count - Done), Offset + Done);
@@ -122,6 +130,29 @@ struct TFileStream::Impl {
       State = Use::Empty;
       BufLen = 0;
     }
+  }
+
+  [[gnu::noinline]] std::int64_t Write(const char* In, std::int64_t Count) {
+    if (Count <= 0) return 0;
+    if (!CanWrite) throw EWriteError(kWriteError);
+    if (State == Use::PendingWrite && BufLen + Count <= kBufferSize) {
+      std::memcpy(Buf.get() + BufLen, In, static_cast<size_t>(Count));
+      BufLen += Count;
+      Pos += Count;
+      return Count;
+    }
+    FlushPending();
+    DropReadAhead();
+    if (Count >= kBufferSize) {
+      WriteAt(In, Count, Pos);
+    } else {
+      State = Use::PendingWrite;
+      BufStart = Pos;
+      std::memcpy(Buf.get(), In, static_cast<size_t>(Count));
+      BufLen = Count;
+    }
+    Pos += Count;
+    return Count;
   }
 
   // Pending bytes leave the buffer before they are written, so a failure is
@@ -214,28 +245,15 @@ std::int64_t TFileStream::Read(void* Buffer, std::int64_t Count) {
 }
 
 std::int64_t TFileStream::Write(const void* Buffer, std::int64_t Count) {
+  // One byte into room in the pending buffer is what the decoders do for
+  // every byte they compute; it stays free of calls and register saving.
   Impl& S = *FImpl;
-  if (Count <= 0) return 0;
-  if (!S.CanWrite) throw EWriteError(kWriteError);
-  const auto* In = static_cast<const char*>(Buffer);
-  if (S.State == Impl::Use::PendingWrite && S.BufLen + Count <= Impl::kBufferSize) {
-    std::memcpy(S.Buf.get() + S.BufLen, In, static_cast<size_t>(Count));
-    S.BufLen += Count;
-    S.Pos += Count;
-    return Count;
+  if (Count == 1 && S.State == Impl::Use::PendingWrite && S.BufLen < Impl::kBufferSize) {
+    S.Buf[static_cast<std::size_t>(S.BufLen++)] = *static_cast<const char*>(Buffer);
+    ++S.Pos;
+    return 1;
   }
-  S.FlushPending();
-  S.DropReadAhead();
-  if (Count >= Impl::kBufferSize) {
-    S.WriteAt(In, Count, S.Pos);
-  } else {
-    S.State = Impl::Use::PendingWrite;
-    S.BufStart = S.Pos;
-    std::memcpy(S.Buf.get(), In, static_cast<size_t>(Count));
-    S.BufLen = Count;
-  }
-  S.Pos += Count;
-  return Count;
+  return S.Write(static_cast<const char*>(Buffer), Count);
 }
 
 std::int64_t TFileStream::Seek(std::int64_t Offset, SeekOrigin Origin) {
@@ -261,9 +279,12 @@ std::int64_t TFileStream::Seek(std::int64_t Offset, SeekOrigin Origin) {
 std::int64_t TFileStream::Size() {
   Impl& S = *FImpl;
   S.FlushPending();
-  struct stat Info {};
-  if (::fstat(S.Fd, &Info) != 0) throw EReadError(kReadError);
-  return static_cast<std::int64_t>(Info.st_size);
+  if (S.KnownSize < 0 || S.Pos >= S.KnownSize) {
+    struct stat Info {};
+    if (::fstat(S.Fd, &Info) != 0) throw EReadError(kReadError);
+    S.KnownSize = static_cast<std::int64_t>(Info.st_size);
+  }
+  return S.KnownSize;
 }
 
 void TFileStream::SetSize(std::int64_t NewSize) {
@@ -271,6 +292,7 @@ void TFileStream::SetSize(std::int64_t NewSize) {
   if (NewSize < 0 || !S.CanWrite) throw EWriteError(kWriteError);
   S.FlushPending();
   S.DropReadAhead();
+  S.KnownSize = -1;
   int Result;
   do {
     Result = ::ftruncate(S.Fd, static_cast<off_t>(NewSize));

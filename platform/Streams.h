@@ -42,10 +42,20 @@ class TStream {
   // All or nothing: EReadError "Stream read error" / EWriteError
   // "Stream write error" when fewer bytes move.
   void ReadBuffer(void* Buffer, std::int64_t Count);
-  void WriteBuffer(const void* Buffer, std::int64_t Count);
+  // Inline for the common case of everything written at once: the decoders
+  // write one byte at a time.
+  void WriteBuffer(const void* Buffer, std::int64_t Count) {
+    if (Count > 0) {
+      const std::int64_t Put = Write(Buffer, Count);
+      if (Put != Count) WriteRest(Buffer, Count, Put);
+    }
+  }
   // Copies Count bytes from Source's position (0 or less: all of Source from
   // 0); returns the number copied. EReadError when Source runs short.
   std::int64_t CopyFrom(TStream& Source, std::int64_t Count);
+
+ private:
+  void WriteRest(const void* Buffer, std::int64_t Count, std::int64_t Put);
 };
 
 enum FileMode : unsigned {

@@ -155,6 +155,25 @@ TEST_F(StreamFiles, ReadAheadNeverOutlivesAWrite) {
   }
 }
 
+// A reader that has reached the end sees the file grow when another writer
+// appends to it.
+TEST_F(StreamFiles, SizeAtTheEndFollowsTheFile) {
+  const std::string Path = PathOf("growing.txt");
+  Put(Path, "abc");
+  TFileStream Reader(Path, fmOpenRead);
+  char Buffer[8];
+  EXPECT_EQ(Reader.Read(Buffer, 3), 3);
+  EXPECT_EQ(Reader.Size(), 3);
+  {
+    TFileStream Writer(Path, fmOpenWrite);
+    Writer.SetPosition(3);
+    Writer.WriteBuffer("de", 2);
+  }
+  EXPECT_EQ(Reader.Size(), 5);
+  EXPECT_EQ(Reader.Read(Buffer, 8), 2);
+  EXPECT_EQ(std::string(Buffer, 2), "de");
+}
+
 TEST_F(StreamFiles, OpenModes) {
   const std::string Path = PathOf("modes.txt");
   Put(Path, "0123456789");
