@@ -234,7 +234,7 @@ class TZedadedar : public TComponent {
   std::string GetPortString();
 
   // Members, in declared order.
-  char Buffer[BufferSize + 1] = {};  // staging area of Write, name of a look-up
+  char Buffer[BufferSize + 1] = {};  // the name handed to a look-up
   TNotifyEvent OnDataArrived;
   TNotifyEvent OnAccept;
   TNotifyEvent OnConnect;  // the TCP connection has opened
@@ -296,6 +296,11 @@ class TZedadedar : public TComponent {
   // TimerOn immediately followed by TimerOff, without touching the platform
   // timer when it is not running.
   void PulseTimer();
+  // TimeOut as the timer's interval; ERangeError when negative.
+  std::uint32_t TimerInterval() const;
+  // Makes a socket that replaces the current one (already closed) and
+  // registers it; InvalidSocket when that fails.
+  net::TSocket MakeNextSocket();
 
   static constexpr std::size_t InputCapacity = 4 * BufferSize;
 
@@ -307,6 +312,8 @@ class TZedadedar : public TComponent {
   std::uint32_t FInputGeneration = 0;
   // The look-up being awaited; completions of earlier ones are ignored.
   int FLookupRequest = 0;
+  // Whether this component counts in WinsockRefCount.
+  bool FCountedInSocketLayer = false;
 };
 
 // The N-th word (from 1) of Text split at single Delimiter characters;
