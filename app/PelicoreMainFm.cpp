@@ -166,10 +166,26 @@ void TPelicoreMainForm::CreateActions() {
 
   // The mailbox commands' handlers come with the mailbox view; until then
   // their actions only carry their states.
-  connect(ConnectAction, &QAction::triggered, this, [this] { Guarded([this] { ConnectActionExecute(ConnectAction); }); });
-  connect(DisconnectAction, &QAction::triggered, this,
-          [this] { Guarded([this] { DisconnectActionExecute(DisconnectAction); }); });
-  connect(AboutAction, &QAction::triggered, this, [this] { Guarded([this] { AboutActionExecute(AboutAction); }); });
+  auto Bind = [this](QAction* Action, void (TPelicoreMainForm::*Handler)(QObject*)) {
+    connect(Action, &QAction::triggered, this, [this, Action, Handler] { RunCommand(Handler, Action); });
+  };
+  Bind(ConnectAction, &TPelicoreMainForm::ConnectActionExecute);
+  Bind(DisconnectAction, &TPelicoreMainForm::DisconnectActionExecute);
+  Bind(AboutAction, &TPelicoreMainForm::AboutActionExecute);
+}
+
+void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender) {
+  ++FCommandDepth;
+  Guarded([&] {
+    try {
+      (this->*Handler)(Sender);
+    } catch (...) {
+      // The window was closed during the command's wait, which ended it;
+      // that end is no error worth a box.
+      if (!FClosing) throw;
+    }
+  });
+  --FCommandDepth;
 }
 
 void TPelicoreMainForm::CreateMenus() {
@@ -330,10 +346,24 @@ void TPelicoreMainForm::closeEvent(QCloseEvent* Event) {
     // no way to close it, so the close completes after the error box.
     Application().HandleException(std::current_exception());
   }
-  if (KeepOpen || Action == TCloseAction::None)
+  if (KeepOpen || Action == TCloseAction::None) {
     Event->ignore();
-  else
-    Event->accept();
+    return;
+  }
+  Event->accept();
+  if (FCommandDepth > 0) {
+    // A command still waits for the server inside this close. Without the
+    // window nobody could end that wait (the window sets no time-out), so
+    // end it here, without QUIT and without raising further events.
+    FClosing = true;
+    NMPOP3->OnConnect = nullptr;
+    NMPOP3->OnDisconnect = nullptr;
+    NMPOP3->OnConnectionFailed = nullptr;
+    NMPOP3->OnList = nullptr;
+    NMPOP3->OnRetrieveStart = nullptr;
+    NMPOP3->OnRetrieveEnd = nullptr;
+    NMPOP3->Abort();
+  }
 }
 
 QSize TPelicoreMainForm::FrameExtra() const { return frameGeometry().size() - geometry().size(); }

@@ -118,6 +118,8 @@ class TPelicoreMainForm : public QMainWindow {
   void CreateMenus();
   void CreatePop3();
   QAction* NewAction(const char* Name, const char* Category, const char* Caption, int Key, bool Enabled);
+  // Runs an action's handler for the event loop: errors go to the error box.
+  void RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender);
   void SetStatus(const std::string& Text);
   void ShowConnectedActions(bool Connected);
   QSize FrameExtra() const;
@@ -126,6 +128,8 @@ class TPelicoreMainForm : public QMainWindow {
   TMessageBoxes& FBoxes;
   std::string IniFileName;
   bool FShown = false;
+  int FCommandDepth = 0;  // action handlers running, nested in waits
+  bool FClosing = false;  // closed while a command was running
   // An outer size set before the platform told the frame's size; applied
   // again once the frame is known, so that stored sizes do not creep.
   bool FOuterSizePending = false;

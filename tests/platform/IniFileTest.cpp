@@ -189,8 +189,13 @@ TEST_F(IniFileTest, FailedWriteNamesTheFileAndChangesNothing) {
   TIniFile Ini(Path);
   EXPECT_THROW(Ini.WriteString("Pelicore", "Top", "1\n[Evil]"), Exception);
   EXPECT_EQ(Get(), "[Pelicore]\nTop=1\n");
+}
 
+TEST_F(IniFileTest, ReadOnlyFolderIsReportedAndLeftAlone) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  const std::string Text = " に書き込めません";
+  Put("[Pelicore]\nTop=1\n");
+  TIniFile Ini(Path);
   ::chmod(Folder.c_str(), 0500);
   try {
     Ini.WriteString("Pelicore", "Top", "2");
