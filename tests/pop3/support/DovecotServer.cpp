@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -140,6 +141,7 @@ void DovecotServer::WriteConfig() const {
     << "ssl = no\n"
     << "disable_plaintext_auth = no\n"
     << "auth_mechanisms = plain\n"
+    << "auth_username_format = %u\n"  // user names as given, not lower-cased
     // Wrong passwords are part of the tests: no delay, no growing penalty.
     << "auth_failure_delay = 0\n"
     << "login_trusted_networks = 127.0.0.0/8\n"
@@ -188,7 +190,12 @@ void DovecotServer::AddUser(const std::string& User, const std::string& Password
   }
   FPasswdLines.push_back(User + ":{PLAIN}" + Password + ":" + std::to_string(FMailUid) + ":" +
                          std::to_string(FMailGid) + "::" + Home + "::nodelay=yes");
+  const std::time_t Written = std::time(nullptr);
   WritePasswd();
+  // The server may have read the file earlier in this second; from the next
+  // second on, its next look-up reads it again.
+  if (Running())
+    while (std::time(nullptr) <= Written) std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 int DovecotServer::MessagesOnDisk(const std::string& User) const {
@@ -269,7 +276,6 @@ void DovecotServer::Stop() {
 
 DovecotServer& SharedDovecot() {
   static DovecotServer Server;
-  if (!Server.Running()) Server.Start();
   return Server;
 }
 

@@ -40,7 +40,9 @@ class DovecotServer {
 
   // Adds a user whose mailbox holds Messages in this order. Each message is
   // stored as given, normally with LF line ends; the server counts and sends
-  // its lines with CR LF. Users may be added while the instance runs.
+  // its lines with CR LF. Users may be added while the instance runs; since
+  // the server rereads its passwd file at most once a second, that call then
+  // waits until the change is sure to be seen (up to a second).
   void AddUser(const std::string& User, const std::string& Password,
                const std::vector<std::string>& Messages);
   // Messages currently stored in the user's maildir (new/ and cur/).
@@ -68,8 +70,9 @@ class DovecotServer {
   int FNextFile = 0;
 };
 
-// The instance of this test process: started at first use, stopped at exit.
-// Tests give each case its own user, so cases never see each other's mail.
+// The instance of this test process, stopped at exit. A test adds its own
+// user first and then calls Start() (which does nothing once it runs), so
+// cases never see each other's mail and the first one never waits.
 DovecotServer& SharedDovecot();
 
 // Size of a message as a POP3 server reports it: every LF counted as CR LF.
