@@ -11,6 +11,10 @@ TLogEdit::TLogEdit(QWidget* Parent, int MaxLength) : QPlainTextEdit(Parent), FMa
           [this](int Position, int, int Added) { CutToMaxLength(Position, Added); });
 }
 
+// The document outlives this part of the object while the base class tears
+// down; it must not call back into it.
+TLogEdit::~TLogEdit() { disconnect(document(), nullptr, this, nullptr); }
+
 int TLogEdit::Length() const {
   // The document counts one paragraph separator more than the text holds.
   return document()->characterCount() - 1;

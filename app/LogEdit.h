@@ -9,6 +9,7 @@ namespace pelicore {
 class TLogEdit : public QPlainTextEdit {
  public:
   explicit TLogEdit(QWidget* Parent, int MaxLength);
+  ~TLogEdit() override;
   int MaxLength() const { return FMaxLength; }
   // Characters held, as counted against MaxLength.
   int Length() const;

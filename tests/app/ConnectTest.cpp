@@ -102,14 +102,13 @@ std::string MessageOfWireSize(std::size_t Size) {
   return Text;
 }
 
-// The server's users for these cases, added together before the first login:
-// the server may not notice users added to its password file within the
-// same second as its last read.
+// The server with the users of these cases, all added before it starts.
 DovecotServer& AppDovecot() {
-  static DovecotServer& Server = [] () -> DovecotServer& {
+  static DovecotServer& Server = []() -> DovecotServer& {
     DovecotServer& S = SharedDovecot();
     S.AddUser("listing", "secret", {MessageOfWireSize(100), MessageOfWireSize(1023), MessageOfWireSize(1024)});
     S.AddUser("empty", "secret", {});
+    S.Start();
     return S;
   }();
   return Server;
