@@ -151,6 +151,7 @@ void TZedadedar::MessageProc(win::TMessage& Message) {
         case net::FdConnect:
           if (Succeeded) {
             Connected = true;
+            ++FConnectsSeen;
             if (OnConnect) OnConnect(this);
           }
           break;
@@ -238,20 +239,29 @@ void TZedadedar::Connect() {
   Succeeded = true;
   if (net::Connect(SocketHandle, RemoteAddress) == net::SocketError) ErrorManager(10035);
   TimerOn();
+  // The peer may accept and close (or reset) at once: the close is handled in
+  // the same dispatch as the connect, so Connected can be false again when
+  // the wait looks. The wait therefore also ends when the socket has been
+  // closed, and success is judged by whether the connection opened.
+  const std::uint32_t Opens = FConnectsSeen;
+  const std::uint32_t Generation = FInputGeneration;
   do {
     SleepMs(2);
     Application().ProcessMessages();
-  } while (!Connected && !TimedOut && !Canceled && Succeeded);
+  } while (!Connected && !TimedOut && !Canceled && Succeeded && Generation == FInputGeneration);
   TimerOff();
 
-  if (!TimedOut && !Canceled && Succeeded) return;
+  const bool Opened = FConnectsSeen != Opens;
+  if (Opened && !TimedOut && !Canceled) return;
 
-  // A socket whose connect failed cannot connect again, and an attempt that
-  // is still under way would finish later and connect the component behind
-  // the caller's back: the next attempt gets a fresh socket.
-  net::CloseSocket(SocketHandle);
-  SocketHandle = MakeNextSocket();
-  Connected = false;
+  if (Generation == FInputGeneration) {
+    // A socket whose connect failed cannot connect again, and an attempt that
+    // is still under way would finish later and connect the component behind
+    // the caller's back: the next attempt gets a fresh socket.
+    net::CloseSocket(SocketHandle);
+    SocketHandle = MakeNextSocket();
+    Connected = false;
+  }
   if (OnConnectionFailed) OnConnectionFailed(this);
   if (TimedOut) throw ESockError("Connection Timed out");
   if (Canceled) throw ESockError("Connection Canceled");

@@ -312,6 +312,9 @@ class TZedadedar : public TComponent {
   std::uint32_t FInputGeneration = 0;
   // The look-up being awaited; completions of earlier ones are ignored.
   int FLookupRequest = 0;
+  // Counts the connections opened, so that Connect can tell one that opened
+  // and closed again while it waited.
+  std::uint32_t FConnectsSeen = 0;
   // Whether this component counts in WinsockRefCount.
   bool FCountedInSocketLayer = false;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ struct ReplayCase {
   const LineFixture* Fixture;
   std::size_t ChunkSize;  // 0: all at once
 };
+
+void PrintTo(const ReplayCase& C, std::ostream* Out) {
+  *Out << C.Fixture->Name << " in chunks of " << C.ChunkSize;
+}
 
 class LineReplay : public ::testing::TestWithParam<ReplayCase> {};
 
