@@ -49,17 +49,22 @@ TAboutBox::TAboutBox(QWidget* Owner) : QDialog(Owner) {
   ProgramIcon->setScaledContents(true);
   ProgramIcon->setPixmap(QPixmap::fromImage(ProgramPicture()));
 
+  // Labels start where designed and grow to their text, so that the glyphs
+  // of a substitute font are never cut.
   auto MakeLabel = [this](const QString& Text, int Left, int Top, int Width) {
     auto* Label = new QLabel(Text, Panel1);
-    // The designed height is the font's; the line box must not cut glyphs.
-    Label->setGeometry(Left, Top, Width, qMax(12, Label->sizeHint().height()));
+    const QSize Hint = Label->sizeHint();
+    Label->setGeometry(Left, Top, qMax(Width, Hint.width()), qMax(12, Hint.height()));
     return Label;
   };
   ProductName = MakeLabel(QStringLiteral("Pelicore"), 88, 16, 84);
   Version = MakeLabel(QStringLiteral("Version 0.10"), 88, 40, 63);
   Copyright = MakeLabel(QStringLiteral("Copyright (C) 2000 the Pelicore developers"), 15, 80, 251);
   Comments = MakeLabel(QStringLiteral("Thank you for taking this software!!"), 48, 120, 183);
+  // Wrapping words within the panel, as tall as its lines need.
   Comments->setWordWrap(true);
+  const int CommentsWidth = qMin(Comments->width(), 281 - 48 - 8);
+  Comments->resize(CommentsWidth, qMax(12, Comments->heightForWidth(CommentsWidth)));
   QPalette Red = Comments->palette();
   Red.setColor(QPalette::WindowText, Qt::red);
   Comments->setPalette(Red);
