@@ -19,6 +19,9 @@
 namespace pelicore::testing {
 namespace {
 
+// Renders go beside the test program, wherever it was started from.
+QString RenderPath(const char* Name) { return QStringLiteral(QT_TESTCASE_BUILDDIR "/") + QString::fromLatin1(Name); }
+
 TEST_F(MainFormTest, FirstStartWithoutSettingsShowsTheDesignedValues) {
   Open();
   EXPECT_EQ(Form->windowTitle().toStdString(), "Pelicore2000");
@@ -159,7 +162,7 @@ TEST_F(MainFormTest, WindowFontRendersJapanese) {
   Form->Memo1->setPlainText("MessageNo.:1\nSubject: 会議の資料\nFrom: sato@example.jp");
   const QImage Shot = Form->grab().toImage();
   EXPECT_EQ(Shot.size(), Form->size() * Shot.devicePixelRatio());
-  EXPECT_TRUE(Shot.save("pelicore-window.png"));
+  EXPECT_TRUE(Shot.save(RenderPath("pelicore-window.png")));
 }
 
 TEST_F(MainFormTest, ActionsCarryTheirCategoriesCaptionsAndKeys) {
@@ -255,7 +258,7 @@ TEST_F(MainFormTest, AboutBoxShowsModallyAndChangesNothing) {
     EXPECT_EQ(Box->OKButton->geometry(), QRect(39, 164, 75, 25));
     EXPECT_EQ(Box->ProgramIcon->pixmap().size(), QSize(32, 32));
     EXPECT_EQ(Actions(), Before);
-    EXPECT_TRUE(Box->grab().save("pelicore-about.png"));  // for the eye
+    EXPECT_TRUE(Box->grab().save(RenderPath("pelicore-about.png")));  // for the eye
     QTest::keyClick(Box, Qt::Key_Return);  // the default button closes it
   };
   QTimer::singleShot(0, Form.get(), Inspect);
