@@ -149,6 +149,8 @@ struct ReplyCase {
   const char* Outcome;  // the events and result as the test notes them
 };
 
+void PrintTo(const ReplyCase& C, std::ostream* Out) { *Out << Visible(C.Reply); }
+
 class Pop3UniqueID : public Pop3Dialogue, public ::testing::WithParamInterface<ReplyCase> {};
 
 TEST_P(Pop3UniqueID, TakesTheThirdWordOfAPositiveReply) {
@@ -253,6 +255,8 @@ struct EarlyEnd {
   const char* Reply;  // the server closes after it
   bool Summary;      // GetSummary(1) rather than List()
 };
+
+void PrintTo(const EarlyEnd& C, std::ostream* Out) { *Out << Visible(C.Reply); }
 
 class Pop3EarlyClose : public Pop3Dialogue, public ::testing::WithParamInterface<EarlyEnd> {};
 

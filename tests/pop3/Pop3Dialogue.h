@@ -84,4 +84,11 @@ class Pop3Dialogue : public ::testing::Test {
 
 using Events = std::vector<std::string>;
 
+// Protocol text with its line ends shown, for test names and messages.
+inline std::string Visible(const std::string& Text) {
+  std::string Out;
+  for (const char C : Text) Out += C == '\r' ? std::string("\\r") : C == '\n' ? std::string("\\n") : std::string(1, C);
+  return Out;
+}
+
 }  // namespace pelicore

@@ -14,6 +14,8 @@ struct StatCase {
   std::int32_t MailCount;
 };
 
+void PrintTo(const StatCase& C, std::ostream* Out) { *Out << Visible(C.Greeting) << " / " << Visible(C.Stat); }
+
 class Pop3Login : public Pop3Dialogue, public ::testing::WithParamInterface<StatCase> {};
 
 TEST_P(Pop3Login, LogsInAndReadsTheCount) {
