@@ -115,7 +115,7 @@ std::string TZedadedar::Read(std::uint16_t Count) {
       }
       if (Received == net::SocketError) {
         ErrorManager(10035);
-        Application().WaitForNextEvent();
+        if (!Canceled) Application().WaitForNextEvent();
       }
       if (InputPending() >= Wanted) break;
       Application().ProcessMessages();
@@ -174,7 +174,8 @@ std::string TZedadedar::ReadLn() {
           break;
         }
         ErrorManager(10035);
-        Application().WaitForNextEvent();
+        // A cancel left over from before the call ends it without a wait.
+        if (!Canceled) Application().WaitForNextEvent();
       } else {
         const std::size_t Limit = std::min(InputPending(), BufferSize);
         if (const void* End = std::memchr(InputData() + Taken, '\n', Limit - Taken)) {

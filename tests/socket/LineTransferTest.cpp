@@ -230,6 +230,12 @@ TEST(Write, LeftOverCancelFailsTheNextTransferOnceAndSendsNothing) {
   Peer.Start();
   SocketPtr S = ConnectedTo(Peer);
 
+  // Nothing is pending yet: the reads fail at once instead of waiting.
+  S->Cancel();
+  EXPECT_THROW(S->ReadLn(), EAbortError);
+  S->Cancel();
+  EXPECT_THROW(S->Read(1), EAbortError);
+
   S->Cancel();
   try {
     S->Writeln("FIRST");
