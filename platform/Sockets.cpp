@@ -2,12 +2,13 @@
 //
 // Notifications: a socket registered with AsyncSelect gets a watch — an epoll
 // set holding just that socket, whose own descriptor a QSocketNotifier on the
-// window's thread listens to. The epoll mask says what we still wait for
-// (data while a read notification is armed, the peer's close, a connect's
-// outcome, a pending connection), so an unread buffer or a closed peer never
-// keeps the event loop busy: once reported, a condition leaves the mask until
-// a receive (or accept) re-arms it. Masks are changed with epoll_ctl, which is
-// safe from any thread; only the notifier itself lives on the window's thread.
+// window's thread listens to. The set says what we still wait for: a
+// connect's outcome, a pending connection, or (edge-triggered, once
+// connected) new data and the peer's close. So an unread buffer or a closed
+// peer never keeps the event loop busy, and arming the read notification
+// again after a receive is a flag in user space, not a system call. The
+// notifications are delivered to the window procedure from the notifier's own
+// dispatch, on the window's thread.
 
 #include "platform/Sockets.h"
 
@@ -33,6 +34,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/Application.h"
 #include "platform/MessagesInternal.h"
 
 namespace pelicore::net {
@@ -93,7 +95,10 @@ struct Watch : QObject {
   std::unique_ptr<QSocketNotifier> FNotifier;
 };
 
-// Caller holds the lock. Recomputes the epoll mask from the state.
+// Caller holds the lock. Recomputes the epoll mask from the state. A
+// connected socket is watched edge-triggered: every arrival of data and the
+// peer's close are reported once, and whether a read notification is armed is
+// decided in user space, so arming and disarming costs no system call.
 void UpdateMask(SocketState& S) {
   if (S.EpollFd < 0) return;
   std::uint32_t Want = 0;
@@ -102,10 +107,7 @@ void UpdateMask(SocketState& S) {
       Want = EPOLLOUT;
       break;
     case Phase::Connected:
-      if (!S.ClosePosted) {
-        if ((S.Events & FdRead) && S.ReadArmed) Want |= EPOLLIN;
-        Want |= EPOLLRDHUP;  // the peer's close is reported even without FdClose selected: it ends the watch
-      }
+      if (!S.ClosePosted) Want = EPOLLIN | EPOLLRDHUP | EPOLLET;
       break;
     case Phase::Listening:
       if ((S.Events & FdAccept) && S.AcceptArmed) Want = EPOLLIN;
@@ -125,10 +127,27 @@ void UpdateMask(SocketState& S) {
   S.Mask = Want;
 }
 
+// One notification for a window, collected under the lock and delivered
+// after it is released (the handler may call back into this file).
+struct Notification {
+  win::WindowHandle Window;
+  std::uint32_t Message;
+  std::uint32_t Socket;
+  std::int32_t LParam;
+};
+
+bool Selected(const SocketState& S, std::int32_t Event) { return (S.Events & Event) != 0; }
+
+Notification Make(const SocketState& S, std::int32_t Event, int Error) {
+  return {S.Window, S.Message, static_cast<std::uint32_t>(S.Fd),
+          win::MakeLong(static_cast<std::uint16_t>(Event), static_cast<std::uint16_t>(Error))};
+}
+
+// From outside the dispatch of the socket's own watch: queue it.
 void PostEvent(const SocketState& S, std::int32_t Event, int Error) {
-  if (!(S.Events & Event)) return;
-  win::PostWindowMessage(S.Window, S.Message, static_cast<std::uint32_t>(S.Fd),
-                         win::MakeLong(static_cast<std::uint16_t>(Event), static_cast<std::uint16_t>(Error)));
+  if (!Selected(S, Event)) return;
+  const Notification N = Make(S, Event, Error);
+  win::PostWindowMessage(N.Window, N.Message, N.Socket, N.LParam);
 }
 
 int PendingError(int Fd) {
@@ -138,47 +157,63 @@ int PendingError(int Fd) {
   return Err;
 }
 
+int PendingBytes(int Fd) {
+  int Pending = 0;
+  return ::ioctl(Fd, FIONREAD, &Pending) == 0 ? Pending : 0;
+}
+
+// The watch's descriptor is readable: find out what happened and tell the
+// window. This already runs while the window's thread dispatches, so the
+// notifications go straight to the window procedure, in the order they
+// occurred, without a second trip through the queue.
 void OnReady(const std::shared_ptr<SocketState>& Sp) {
-  std::lock_guard<std::mutex> G(Tab().Lock);
-  SocketState& S = *Sp;
-  if (S.EpollFd < 0) return;
-  epoll_event E{};
-  if (::epoll_wait(S.EpollFd, &E, 1, 0) <= 0) return;
-  const std::uint32_t Got = E.events;
-  switch (S.State) {
-    case Phase::Connecting: {
-      const int Err = PendingError(S.Fd);
-      S.State = Err ? Phase::Idle : Phase::Connected;
-      S.ReadArmed = true;
-      S.ClosePosted = false;
-      PostEvent(S, FdConnect, MapErrno(Err));
-      break;
+  Notification Out[2];
+  int Count = 0;
+  {
+    std::lock_guard<std::mutex> G(Tab().Lock);
+    SocketState& S = *Sp;
+    if (S.EpollFd < 0) return;
+    epoll_event E{};
+    if (::epoll_wait(S.EpollFd, &E, 1, 0) <= 0) return;
+    const std::uint32_t Got = E.events;
+    switch (S.State) {
+      case Phase::Connecting: {
+        const int Err = PendingError(S.Fd);
+        S.State = Err ? Phase::Idle : Phase::Connected;
+        S.ReadArmed = true;
+        S.ClosePosted = false;
+        if (Selected(S, FdConnect)) Out[Count++] = Make(S, FdConnect, MapErrno(Err));
+        break;
+      }
+      case Phase::Listening:
+        if (Got & EPOLLIN) {
+          S.AcceptArmed = false;
+          if (Selected(S, FdAccept)) Out[Count++] = Make(S, FdAccept, 0);
+        }
+        break;
+      case Phase::Connected: {
+        const bool Closed = (Got & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
+        // Without the close, readable means data; with it, ask.
+        if ((Got & EPOLLIN) && S.ReadArmed && (!Closed || PendingBytes(S.Fd) > 0)) {
+          S.ReadArmed = false;
+          if (Selected(S, FdRead)) Out[Count++] = Make(S, FdRead, 0);
+        }
+        if (Closed) {
+          const int Err = (Got & EPOLLERR) ? PendingError(S.Fd) : 0;
+          S.ClosePosted = true;
+          S.State = Phase::Done;
+          if (Selected(S, FdClose)) Out[Count++] = Make(S, FdClose, MapErrno(Err));
+        }
+        break;
+      }
+      case Phase::Idle:
+      case Phase::Done:
+        break;
     }
-    case Phase::Listening:
-      if (Got & EPOLLIN) {
-        S.AcceptArmed = false;
-        PostEvent(S, FdAccept, 0);
-      }
-      break;
-    case Phase::Connected: {
-      int Pending = 0;
-      if ((Got & EPOLLIN) && S.ReadArmed && ::ioctl(S.Fd, FIONREAD, &Pending) == 0 && Pending > 0) {
-        S.ReadArmed = false;
-        PostEvent(S, FdRead, 0);
-      }
-      if (Got & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
-        const int Err = (Got & EPOLLERR) ? PendingError(S.Fd) : 0;
-        S.ClosePosted = true;
-        S.State = Phase::Done;
-        PostEvent(S, FdClose, MapErrno(Err));
-      }
-      break;
-    }
-    case Phase::Idle:
-    case Phase::Done:
-      break;
+    UpdateMask(S);
   }
-  UpdateMask(S);
+  for (int I = 0; I < Count; ++I)
+    pelicore::Guarded([&] { win::SendWindowMessage(Out[I].Window, Out[I].Message, Out[I].Socket, Out[I].LParam); });
 }
 
 // Caller holds the lock.
@@ -447,14 +482,15 @@ int AsyncGetHostByName(win::WindowHandle Window, std::uint32_t Message, const ch
   const int Request = NextRequest.fetch_add(1);
   // The resolver owns its copy of everything; the caller's block is written
   // only on delivery, on the window's thread, and only while the window exists.
-  std::thread([Window, Message, Host = std::string(Name), Buffer, BufferLength] {
+  std::thread([Window, Message, Request, Host = std::string(Name), Buffer, BufferLength] {
     std::string Canonical;
     std::vector<std::uint32_t> Addresses;
     const int Error = Resolve(Host, Canonical, Addresses);
     win::detail::PostWindowTask(Window, [=] {
       int Err = Error;
       if (Err == 0) Err = PackHostInfo(Canonical, Addresses, Buffer, BufferLength);
-      win::SendWindowMessage(Window, Message, 0, win::MakeLong(0, static_cast<std::uint16_t>(Err)));
+      win::SendWindowMessage(Window, Message, static_cast<std::uint32_t>(Request),
+                             win::MakeLong(0, static_cast<std::uint16_t>(Err)));
     });
   }).detach();
   return Request;
@@ -487,13 +523,21 @@ int Connect(TSocket Socket, const TSocketAddress& Address) {
 }
 
 namespace {
-// Any receive re-arms the read notification (and reports pending data anew).
-void Rearm(TSocket Socket) {
+// Any receive re-arms the read notification. New data is reported by the
+// watch's next edge; data that is still pending now is reported at once,
+// as a receive that leaves data behind would see it. A receive that took less
+// than it asked for has emptied the queue, so only a peek, or a receive that
+// filled its buffer, can leave data behind.
+void Rearm(TSocket Socket, bool Peek, int Received, int Length) {
   std::lock_guard<std::mutex> G(Tab().Lock);
   auto S = Lookup(Socket);
-  if (!S || S->ReadArmed) return;
+  if (!S || S->ReadArmed || S->State != Phase::Connected) return;
   S->ReadArmed = true;
-  UpdateMask(*S);
+  const bool MayRemain = Received > 0 && (Peek || Received == Length);
+  if (MayRemain && (Peek || PendingBytes(S->Fd) > 0)) {
+    S->ReadArmed = false;
+    PostEvent(*S, FdRead, 0);
+  }
 }
 }  // namespace
 
@@ -506,9 +550,10 @@ int Send(TSocket Socket, const void* Data, int Length, int Flags) {
 
 int Recv(TSocket Socket, void* Data, int Length, int Flags) {
   if (Length < 0) return Fail(SocketErrors::InvalidArgument);
-  const ssize_t N = ::recv(Socket, Data, static_cast<std::size_t>(Length), (Flags & RecvPeek) ? MSG_PEEK : 0);
+  const bool Peek = (Flags & RecvPeek) != 0;
+  const ssize_t N = ::recv(Socket, Data, static_cast<std::size_t>(Length), Peek ? MSG_PEEK : 0);
   const int Err = errno;
-  Rearm(Socket);
+  Rearm(Socket, Peek, static_cast<int>(N), Length);
   return N < 0 ? Fail(MapErrno(Err)) : static_cast<int>(N);
 }
 

@@ -16,7 +16,8 @@
 //   FdClose    the peer has closed (also while unread data remains) or reset;
 //              posted once
 //   FdOob      never posted (TCP urgent data is not used)
-// Notifications are produced while the window's thread dispatches events.
+// Notifications are delivered to the window procedure while the window's
+// thread dispatches events, in the order they occurred.
 
 #include <cstdint>
 #include <string>
@@ -140,7 +141,8 @@ std::string AddressToDotted(std::uint32_t Address);
 
 // Resolves Name on a thread of its own. When done, and only if the window
 // still exists, the result (a THostInfo) is copied into Buffer on the window's
-// thread and then `Message` is delivered with LParam = MakeLong(0, error).
+// thread and then `Message` is delivered with WParam = the request number and
+// LParam = MakeLong(0, error).
 // The caller keeps Buffer alive as long as the window. Returns a request
 // number (never 0), or 0 when no look-up could be started.
 int AsyncGetHostByName(win::WindowHandle Window, std::uint32_t Message, const char* Name, char* Buffer,

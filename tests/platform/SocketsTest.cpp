@@ -153,6 +153,26 @@ TEST_F(SocketsTest, ReadIsPostedOnceAndReArmedByEveryReceiveIncludingPeeks) {
   ::close(Peer);
 }
 
+TEST_F(SocketsTest, AReceiveThatLeavesDataBehindReportsItAgain) {
+  int Peer;
+  const TSocket S = ConnectedClient(Peer);
+  ::send(Peer, "0123456789", 10, 0);
+  ASSERT_TRUE(WaitFor(FdRead));
+  char Buf[4];
+  EXPECT_EQ(Recv(S, Buf, 4, 0), 4);  // six bytes stay behind
+  Settle();
+  EXPECT_EQ(Count(FdRead), 2);
+  EXPECT_EQ(Recv(S, Buf, 4, 0), 4);
+  EXPECT_EQ(Recv(S, Buf, 4, 0), 2);  // emptied: nothing more to report
+  Settle();
+  EXPECT_EQ(Count(FdRead), 3);
+  ::send(Peer, "x", 1, 0);  // new data after the queue was emptied
+  Settle();
+  EXPECT_EQ(Count(FdRead), 4);
+  CloseSocket(S);
+  ::close(Peer);
+}
+
 TEST_F(SocketsTest, CloseIsPostedOnceAlsoWhileDataIsUnread) {
   int Peer;
   const TSocket S = ConnectedClient(Peer);
