@@ -23,12 +23,16 @@ int TLogEdit::Length() const {
 void TLogEdit::CutToMaxLength(int Position, int Added) {
   const int Excess = Length() - FMaxLength;
   if (FCutting || Excess <= 0 || Added <= 0) return;
-  // Drop the end of what was just inserted, so the text before it stays.
-  const int Drop = Excess < Added ? Excess : Added;
+  // Drop the end of what was just inserted, so the text before it stays. A
+  // change that reaches the end of the document is reported with the final
+  // paragraph separator counted as added, which is no text to drop.
+  const int End = qMin(Position + Added, Length());
+  const int Begin = qMax(Position, End - Excess);
+  if (Begin >= End) return;
   FCutting = true;
   QTextCursor Cursor(document());
-  Cursor.setPosition(Position + Added - Drop);
-  Cursor.setPosition(Position + Added, QTextCursor::KeepAnchor);
+  Cursor.setPosition(Begin);
+  Cursor.setPosition(End, QTextCursor::KeepAnchor);
   Cursor.removeSelectedText();
   FCutting = false;
 }

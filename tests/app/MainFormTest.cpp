@@ -1,6 +1,7 @@
 // The window as it opens: layout, actions, menus, keys, the About box, the
 // error box's text and a render of the whole window.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -11,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "app/LogEdit.h"
 #include "app/PelicoreAbout.h"
@@ -144,6 +146,38 @@ TEST_F(MainFormTest, ControlsBehaveAsDesigned) {
   }
 }
 
+// Whatever way text arrives, the box keeps the text before it and drops what
+// passes the limit, also when the change reaches the end of the text.
+TEST(LogEdit, CutsWhatPassesItsLimit) {
+  struct Case {
+    const char* Name;
+    const char* Before;
+    std::function<void(TLogEdit&)> Change;
+    const char* After;
+  } Cases[] = {
+      {"typed at the end", "12345678", [](TLogEdit& E) { QTest::keyClicks(&E, "abc"); }, "12345678ab"},
+      {"inserted at the start", "12345", [](TLogEdit& E) {
+         E.moveCursor(QTextCursor::Start);
+         E.insertPlainText("ABCDEFGH");
+       }, "ABCDE12345"},
+      {"pasted over everything", "12345", [](TLogEdit& E) {
+         E.selectAll();
+         QApplication::clipboard()->setText(QString(20, QChar('z')));
+         E.paste();
+       }, "zzzzzzzzzz"},
+      {"set as a whole", "", [](TLogEdit& E) { E.setPlainText("abc\ndef\nghijkl"); }, "abc\ndef\ngh"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TLogEdit Edit(nullptr, 10);
+    Edit.setPlainText(C.Before);
+    Edit.moveCursor(QTextCursor::End);
+    C.Change(Edit);
+    EXPECT_EQ(Edit.toPlainText().toStdString(), C.After);
+    EXPECT_EQ(Edit.Length(), Edit.toPlainText().size());
+  }
+}
+
 TEST_F(MainFormTest, WindowFontRendersJapanese) {
   Open();
   const QFontInfo Info(Form->font());
@@ -230,6 +264,12 @@ TEST_F(MainFormTest, KeysRunOnlyEnabledCommandsOutsideTextBoxes) {
   QTest::keyClick(Form->HostEdit, Qt::Key_Delete);
   EXPECT_EQ(Deletes.count(), 1);
   EXPECT_EQ(Form->HostEdit->text(), "ail");
+  Form->Memo1->setPlainText("log");
+  Form->Memo1->setFocus();
+  Form->Memo1->moveCursor(QTextCursor::Start);
+  QTest::keyClick(Form->Memo1, Qt::Key_Delete);
+  EXPECT_EQ(Deletes.count(), 1);
+  EXPECT_EQ(Form->Memo1->toPlainText(), "og");
   EXPECT_TRUE(Boxes.Shown.empty());
 }
 
