@@ -120,7 +120,7 @@ void TNMUUProcessor::Decode() {
   RaiseEvent(OnEndDecode);
 }
 
-void TNMUUProcessor::ReadLnFromStream(TStream& Stream, std::string& Line) {
+bool TNMUUProcessor::ReadLnFromStream(TStream& Stream, std::string& Line) {
   const std::int64_t Start = Stream.Position();
   char Block[kMaxLineRead];
   const auto Got = static_cast<std::size_t>(Stream.Read(Block, kMaxLineRead));
@@ -129,7 +129,7 @@ void TNMUUProcessor::ReadLnFromStream(TStream& Stream, std::string& Line) {
     // No line end within reach: the block is the line, and the stream
     // already stands just after it.
     Line.assign(Block, Got);
-    return;
+    return Got > 0;
   }
   const auto FeedIndex = static_cast<std::size_t>(static_cast<const char*>(Feed) - Block);
   // The line end is CR LF or a lone LF; either way no text is lost.
@@ -137,14 +137,17 @@ void TNMUUProcessor::ReadLnFromStream(TStream& Stream, std::string& Line) {
   if (Length > 0 && Block[Length - 1] == '\r') --Length;
   Line.assign(Block, Length);
   Stream.SetPosition(Start + static_cast<std::int64_t>(FeedIndex) + 1);
+  return true;
 }
 
 void TNMUUProcessor::Base64Decode() {
+  // Checked again here: an OnBeginDecode handler may have cleared a stream.
+  RequireStreams();
   TStream& In = *InputStream;
   std::string S;
   bool Done = false;
   while (!Done) {
-    ReadLnFromStream(In, S);
+    if (!ReadLnFromStream(In, S)) return;  // a stream whose size promises more than it delivers
     // Positions are 1-based as the line format is described: At(i) is the
     // character i, and L the last position.
     const auto L = static_cast<int>(S.size());
@@ -198,10 +201,11 @@ void TNMUUProcessor::Base64Decode() {
 }
 
 void TNMUUProcessor::StdDecode() {
+  RequireStreams();
   TStream& In = *InputStream;
   std::string S;
   do {
-    ReadLnFromStream(In, S);
+    if (!ReadLnFromStream(In, S)) return;
     const auto L = static_cast<int>(S.size());
     if (L > 2) {
       int N = UuDEC(S[0]);

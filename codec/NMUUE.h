@@ -84,7 +84,8 @@ class TNMUUProcessor : public TComponent {
   // OnEndDecode. Raises pelicore::Exception when a stream is unset.
   void Decode();
 
-  // The steps of Encode and Decode.
+  // The steps of Encode and Decode. The two decoders raise
+  // pelicore::Exception when a stream is unset.
   void SetEncodeTable();
   static int UuDEC(char C) { return (static_cast<unsigned char>(C) - 32) & 63; }
   void Base64Decode();
@@ -92,8 +93,9 @@ class TNMUUProcessor : public TComponent {
   // The next line of Stream, without its line end (CR LF or LF), leaving
   // the position just past that line end. Reads at most 200 bytes: when no
   // line feed lies among them the whole block is the line and the position
-  // stays after it.
-  void ReadLnFromStream(TStream& Stream, std::string& Line);
+  // stays after it. False when the stream gave no byte at all, which the
+  // decoders take as the end of the input even if Size() promises more.
+  bool ReadLnFromStream(TStream& Stream, std::string& Line);
 
  protected:
   ~TNMUUProcessor() override = default;

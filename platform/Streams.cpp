@@ -305,8 +305,10 @@ void TFileStream::Flush() { FImpl->FlushPending(); }
 
 // ---------------------------------------------------------- TMemoryStream
 
+// The bytes held, not a Size() that a derived stream may override: reads and
+// writes must stay inside FData.
 std::int64_t TMemoryStream::Read(void* Buffer, std::int64_t Count) {
-  const std::int64_t Available = Size() - FPosition;
+  const std::int64_t Available = TMemoryStream::Size() - FPosition;
   if (Count <= 0 || Available <= 0) return 0;
   const std::int64_t N = std::min(Count, Available);
   std::memcpy(Buffer, FData.data() + FPosition, static_cast<size_t>(N));
@@ -317,7 +319,7 @@ std::int64_t TMemoryStream::Read(void* Buffer, std::int64_t Count) {
 std::int64_t TMemoryStream::Write(const void* Buffer, std::int64_t Count) {
   if (Count <= 0) return 0;
   const std::int64_t End = TargetPosition(FPosition, Count);
-  if (End > Size()) FData.resize(static_cast<std::size_t>(End));  // a gap reads as zero bytes
+  if (End > TMemoryStream::Size()) FData.resize(static_cast<std::size_t>(End));  // a gap reads as zero bytes
   std::memcpy(FData.data() + FPosition, Buffer, static_cast<size_t>(Count));
   FPosition = End;
   return Count;
@@ -328,7 +330,7 @@ std::int64_t TMemoryStream::Seek(std::int64_t Offset, SeekOrigin Origin) {
   switch (Origin) {
     case SeekOrigin::Beginning: Base = 0; break;
     case SeekOrigin::Current: Base = FPosition; break;
-    case SeekOrigin::End: Base = Size(); break;
+    case SeekOrigin::End: Base = TMemoryStream::Size(); break;
   }
   FPosition = TargetPosition(Base, Offset);
   return FPosition;

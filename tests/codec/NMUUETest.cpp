@@ -50,6 +50,12 @@ class FailingStream : public TMemoryStream {
   }
 };
 
+// Its size promises more bytes than it holds.
+class PromisingStream : public TMemoryStream {
+ public:
+  std::int64_t Size() override { return TMemoryStream::Size() + 100; }
+};
+
 // A processor over two memory streams, logging its events.
 class Codec : public ::testing::Test {
  protected:
@@ -122,6 +128,33 @@ TEST_F(Codec, StartsWithBase64AndNoStreams) {
   EXPECT_THROW(Fresh->Encode(), Exception);
   Fresh->InputStream = &In;
   EXPECT_THROW(Fresh->Decode(), Exception);
+  // A handler that takes a stream away mid-call meets the same check.
+  Fresh->OutputStream = &Out;
+  Fresh->OnBeginDecode = [&](TComponent*) { Fresh->InputStream = nullptr; };
+  EXPECT_THROW(Fresh->Decode(), Exception);
+}
+
+// Reads that deliver nothing end both operations, whatever Size() says.
+TEST_F(Codec, StreamThatRunsShortEndsTheOperation) {
+  for (const UUMethods M : {uuMime, uuCode}) {
+    SCOPED_TRACE(MethodName(M));
+    const std::string Text = Encoded(M, "ABC");
+    PromisingStream Short;
+    Processor->InputStream = &Short;
+    Fill(Short, "ABC");
+    Out.Clear();
+    Processor->Encode();
+    EXPECT_EQ(Out.DataString(), Text);
+
+    Fill(Short, Text);
+    Short.SetPosition(0);
+    Out.Clear();
+    Events.clear();
+    Processor->Decode();
+    EXPECT_EQ(Out.DataString(), "ABC");
+    EXPECT_EQ(Events, (Strings{"begin-decode", "end-decode"}));
+    Processor->InputStream = &In;
+  }
 }
 
 struct EncodeCase {
