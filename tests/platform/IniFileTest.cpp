@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -191,20 +194,55 @@ TEST_F(IniFileTest, FailedWriteNamesTheFileAndChangesNothing) {
   EXPECT_EQ(Get(), "[Pelicore]\nTop=1\n");
 }
 
-TEST_F(IniFileTest, ReadOnlyFolderIsReportedAndLeftAlone) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-  const std::string Text = " に書き込めません";
-  Put("[Pelicore]\nTop=1\n");
-  TIniFile Ini(Path);
-  ::chmod(Folder.c_str(), 0500);
-  try {
-    Ini.WriteString("Pelicore", "Top", "2");
-    FAIL() << "no error";
-  } catch (const Exception& E) {
-    EXPECT_EQ(E.Message(), Path + Text);
+// However the replacement fails, the old file stays whole and no temporary
+// file is left behind. A full disk (here: a file size limit, which binds root
+// as well) fails half-way through writing the new file.
+TEST_F(IniFileTest, FailedReplacementLeavesTheOldFileWhole) {
+  const bool Root = ::geteuid() == 0;  // root writes into read-only places
+  struct Case {
+    const char* Name;
+    bool ForRoot;
+    std::function<void()> Break;
+    std::function<void()> Mend;
+  } Cases[] = {
+      {"read-only folder", false, [&] { ::chmod(Folder.c_str(), 0500); },
+       [&] { ::chmod(Folder.c_str(), 0700); }},
+      {"read-only file", false, [&] { ::chmod(Path.c_str(), 0400); },
+       [&] { ::chmod(Path.c_str(), 0600); }},
+      {"disk full", true,
+       [] {
+         std::signal(SIGXFSZ, SIG_IGN);
+         rlimit Limit{8, RLIM_INFINITY};
+         ::getrlimit(RLIMIT_FSIZE, &Limit);
+         Limit.rlim_cur = 8;
+         ::setrlimit(RLIMIT_FSIZE, &Limit);
+       },
+       [] {
+         rlimit Limit{};
+         ::getrlimit(RLIMIT_FSIZE, &Limit);
+         Limit.rlim_cur = Limit.rlim_max;
+         ::setrlimit(RLIMIT_FSIZE, &Limit);
+         std::signal(SIGXFSZ, SIG_DFL);
+       }},
+  };
+  const std::string Before = "[Pelicore]\nTop=1\nLeft=224\n";
+  for (const auto& C : Cases) {
+    if (Root && !C.ForRoot) continue;
+    SCOPED_TRACE(C.Name);
+    Put(Before);
+    TIniFile Ini(Path);
+    C.Break();
+    std::string Error;
+    try {
+      Ini.WriteString("Pelicore", "Top", "112");
+    } catch (const Exception& E) {
+      Error = E.Message();
+    }
+    C.Mend();
+    EXPECT_EQ(Error, Path + " に書き込めません");
+    EXPECT_EQ(Get(), Before);
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"Pelicore.ini"});
   }
-  EXPECT_EQ(Get(), "[Pelicore]\nTop=1\n");
-  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"Pelicore.ini"});
 }
 
 }  // namespace
