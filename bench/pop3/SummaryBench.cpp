@@ -189,6 +189,9 @@ int main(int argc, char** argv) {
     const std::string Py = Python();
     const std::string Script = "/tmp/pelicore-poplib-bench-" + std::to_string(getpid()) + ".py";
     if (!Py.empty()) std::ofstream(Script) << kPoplibScript;
+    // Removed also when a pass fails.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> RemoveScript(
+        &Script, [](const std::string* Name) { std::remove(Name->c_str()); });
 
     // Rounds alternate, so that both sides see the same server state; the
     // best round of each counts.
@@ -202,7 +205,6 @@ int main(int argc, char** argv) {
         Theirs = std::min(Theirs, P);
       }
     }
-    if (!Py.empty()) std::remove(Script.c_str());
 
     std::printf("summaries of %d messages (List, then TOP n 0 and LIST n each), best of %d rounds\n", Count,
                 Rounds);

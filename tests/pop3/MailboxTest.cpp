@@ -18,7 +18,8 @@ class Pop3List : public Pop3Dialogue, public ::testing::WithParamInterface<std::
 TEST_P(Pop3List, ReportsEveryLineBeforeTheDot) {
   // Delivered in pieces of the given size; the dialogue must not change.
   Login();
-  Client("LIST \r\n").Server("+OK 2 messages\r\n1 1200\r\n2 340\r\n.\r\n", GetParam());
+  // A bare LF ends a line too, and takes no digit with it.
+  Client("LIST \r\n").Server("+OK 3 messages\r\n1 1200\r\n2 340\r\n3 56\n.\r\n", GetParam());
   Client("LIST \r\n").Server("+OK\r\n1 1200\r\n2 340\r\n.\r\n", GetParam());
   Client("UIDL 2\r\n").Server("+OK 2 uid-2\r\n");  // in step after the unread listing
   Start();
@@ -27,7 +28,7 @@ TEST_P(Pop3List, ReportsEveryLineBeforeTheDot) {
   Listing Listed;
   Pop->OnList = [&](std::int32_t Msg, std::int32_t Size) { Listed.emplace_back(Msg, Size); };
   Pop->List();
-  EXPECT_EQ(Listed, (Listing{{1, 1200}, {2, 340}}));
+  EXPECT_EQ(Listed, (Listing{{1, 1200}, {2, 340}, {3, 56}}));
 
   Pop->OnList = nullptr;  // the listing is still read up to its end
   Pop->List();
@@ -219,6 +220,8 @@ TEST_F(Pop3Dialogue, OperationsStartedDuringAnotherOneDoNothing) {
   Client("LIST \r\n").Server("+OK\r\n1 100\r\n.\r\n");
   Client("TOP 1 0\r\n").Server("+OK\r\n\r\n.\r\n");
   Client("LIST 1\r\n").Server("+OK 1 100\r\n");
+  Client("UIDL 1\r\n").Server("-ERR no such message\r\n");
+  Client("DELE 1\r\n").Server("-ERR no such message\r\n");
   Start();
   Pop->Connect();
   auto Nested = [&] {
@@ -230,12 +233,17 @@ TEST_F(Pop3Dialogue, OperationsStartedDuringAnotherOneDoNothing) {
   Pop->OnList = [&](std::int32_t, std::int32_t) { Nested(); };
   Pop->OnRetrieveStart = [&](TComponent*) { Nested(); };
   Pop->OnSuccess = Note("success");
-  Pop->OnFailure = Note("failure");
   Pop->List();
   Pop->OnList = nullptr;
   Pop->GetSummary(1);
-  EXPECT_EQ(Log, (Events{"id ''", "id ''"}));
-  Verify();  // nothing but LIST, TOP and LIST n was sent
+  // A refusal is reported while the refused operation still holds the flag.
+  Pop->OnRetrieveStart = nullptr;
+  Pop->OnFailure = [&](TComponent*) { Nested(); };
+  NoteFailure([&] { Pop->UniqueID(1); });
+  NoteFailure([&] { Pop->DeleteMailMessage(1); });
+  EXPECT_EQ(Log, (Events{"id ''", "id ''", "id ''", "exception: -ERR no such message\r\n", "id ''",
+                         "exception: -ERR no such message\r\n"}));
+  Verify();  // nothing but the outer commands was sent
 }
 
 TEST_F(Pop3Dialogue, OperationsWithoutAConnectionFailAndStayUsable) {

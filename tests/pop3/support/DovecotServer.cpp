@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -190,12 +189,16 @@ void DovecotServer::AddUser(const std::string& User, const std::string& Password
   }
   FPasswdLines.push_back(User + ":{PLAIN}" + Password + ":" + std::to_string(FMailUid) + ":" +
                          std::to_string(FMailGid) + "::" + Home + "::nodelay=yes");
-  const std::time_t Written = std::time(nullptr);
   WritePasswd();
-  // The server may have read the file earlier in this second; from the next
-  // second on, its next look-up reads it again.
-  if (Running())
-    while (std::time(nullptr) <= Written) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!Running()) return;
+  // The server looks at the file again only in a later second of its clock
+  // than its last look, which may have come just before the rename; wait for
+  // the second after the one the new file appeared in. The server's clock is
+  // the precise wall clock: time() lags it by up to a tick.
+  using Clock = std::chrono::system_clock;
+  const auto Written = std::chrono::floor<std::chrono::seconds>(Clock::now());
+  while (std::chrono::floor<std::chrono::seconds>(Clock::now()) <= Written)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 int DovecotServer::MessagesOnDisk(const std::string& User) const {
