@@ -310,6 +310,9 @@ class TZedadedar : public TComponent {
   // Changes whenever the input buffer is discarded, so that a read which
   // dispatched events can tell that its part line went with the old socket.
   std::uint32_t FInputGeneration = 0;
+  // Changes whenever input is handed out, so that a read which dispatched
+  // events can tell that a nested read took part of its line.
+  std::uint32_t FInputConsumptions = 0;
   // The look-up being awaited; completions of earlier ones are ignored.
   int FLookupRequest = 0;
   // Counts the connections opened, so that Connect can tell one that opened

@@ -25,6 +25,8 @@
 namespace pelicore {
 
 void TZedadedar::ConsumeInput(std::size_t Count) {
+  if (Count == 0) return;
+  ++FInputConsumptions;
   FInputStart += Count;
   if (FInputStart == FInputEnd) FInputStart = FInputEnd = 0;
 }
@@ -105,6 +107,7 @@ std::string TZedadedar::Read(std::uint16_t Count) {
     if (InputPending() >= BufferSize) throw ERangeError("Read( 0 ): 65536 bytes or more pending");
     Wanted = InputPending();
   } else {
+    const std::uint32_t Generation = FInputGeneration;
     while (InputPending() < Wanted) {
       const int Received = FillInput();
       if (Received == 0) {
@@ -120,6 +123,9 @@ std::string TZedadedar::Read(std::uint16_t Count) {
       if (InputPending() >= Wanted) break;
       Application().ProcessMessages();
       if (Canceled) break;
+      // The peer's close was handled meanwhile (nothing was left unread, so
+      // the socket was closed and replaced): nothing more will come.
+      if (Generation != FInputGeneration) return {};
     }
   }
   if (Canceled) {
@@ -152,13 +158,8 @@ std::string TZedadedar::ReadLn() {
     std::size_t Taken = 0;
     std::size_t LineLength = 0;
     std::uint32_t Generation = FInputGeneration;
+    std::uint32_t Consumptions = FInputConsumptions;
     for (;;) {
-      if (Generation != FInputGeneration) {
-        // The socket was closed while events were dispatched; the part line
-        // went with it.
-        Generation = FInputGeneration;
-        Taken = 0;
-      }
       int Received = 1;
       if (InputPending() <= Taken) Received = FillInput();
       if (Received == 0) {
@@ -189,10 +190,17 @@ std::string TZedadedar::ReadLn() {
         }
       }
       Application().ProcessMessages();
+      if (Generation != FInputGeneration || Consumptions != FInputConsumptions) {
+        // The socket was closed, or a read nested in the dispatch took input:
+        // the part line is gone, and what is pending now is searched afresh.
+        Generation = FInputGeneration;
+        Consumptions = FInputConsumptions;
+        Taken = 0;
+      }
       if (Canceled) break;
     }
     if (Canceled) {
-      if (Generation == FInputGeneration) ConsumeInput(Taken);
+      ConsumeInput(Taken);
       Canceled = false;
       throw EAbortError("Socket readln aborted");
     }

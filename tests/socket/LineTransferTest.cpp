@@ -83,11 +83,13 @@ INSTANTIATE_TEST_SUITE_P(Chunks, LineReplay, ::testing::ValuesIn(AllReplayCases(
 TEST(ReadLn, WaitsForTheRestOfALineThatArrivesInTwoPieces) {
   ScriptedPeer Peer;
   Peer.Send("+OK re").Pause(milliseconds(150)).Send("ady\r\n");
+  // The peer's pause begins after this point, so the line cannot be whole
+  // sooner than 150 ms from here.
+  const auto Start = Clock::now();
   Peer.Start();
   SocketPtr S = ConnectedTo(Peer);
-  const auto Start = Clock::now();
   EXPECT_EQ(S->ReadLn(), "+OK ready\r\n");
-  EXPECT_GE(Clock::now() - Start, milliseconds(100));
+  EXPECT_GE(Clock::now() - Start, milliseconds(145));
   EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
 }
 
@@ -148,6 +150,40 @@ TEST(ReadLn, TimeOutEndsTheWaitWithAbortAndLeavesTheConnectionUsable) {
   EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
 }
 
+TEST(ReadLn, AReadNestedInsideTheWaitTakesThePartLineAwaySafely) {
+  // The outer ReadLn holds "abcdefgh" when the rest of that line arrives; a
+  // data handler run inside its wait reads the whole line first. The outer
+  // call must go on with what is left, not with its old part line.
+  ScriptedPeer Peer;
+  Peer.Pause(milliseconds(100))
+      .Send("abcdefgh")
+      .Pause(milliseconds(150))
+      .Send("\r\nX")
+      .Pause(milliseconds(150))
+      .Send("\r\n")
+      .Close();
+  Peer.Start();
+  SocketPtr S = ConnectedTo(Peer);
+  S->TimeOut = 5000;
+  std::vector<std::string> Lines;
+  int Arrivals = 0;
+  S->OnDataArrived = [&](TComponent*) {
+    if (++Arrivals == 2) Lines.push_back("nested " + S->ReadLn());
+  };
+  Lines.push_back(S->ReadLn());
+  for (std::string Line; !(Line = S->ReadLn()).empty();) Lines.push_back(Line);
+  // However the pieces were delivered, each line comes out once, whole, in order.
+  std::string All;
+  for (const std::string& Line : Lines) {
+    const std::string Text = Line.rfind("nested ", 0) == 0 ? Line.substr(7) : Line;
+    EXPECT_EQ(Text.find('\n'), Text.size() - 1) << Line;
+    All += Text;
+  }
+  EXPECT_EQ(All, "abcdefgh\r\nX\r\n");
+  EXPECT_FALSE(S->TimedOut);
+  EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
+}
+
 TEST(ReadLn, NegativeTimeOutIsARangeErrorBeforeAnyWait) {
   ScriptedPeer Peer;
   Peer.Start();
@@ -188,13 +224,21 @@ TEST(Read, CountWaitsForThatManyBytesAndLeavesTheRestPending) {
 }
 
 TEST(Read, AfterThePeerClosedReturnsWhatIsLeftInsteadOfWaitingForEver) {
-  ScriptedPeer Peer;
-  Peer.Send("xy").Close();
-  Peer.Start();
-  SocketPtr S = ConnectedTo(Peer);
-  EXPECT_EQ(S->Read(5), "xy");
-  EXPECT_EQ(S->Read(5), "");
-  EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
+  for (const bool DataFirst : {true, false}) {
+    SCOPED_TRACE(DataFirst ? "close after data" : "close while the read waits on nothing");
+    ScriptedPeer Peer;
+    if (DataFirst)
+      Peer.Send("xy").Close();
+    else
+      Peer.Pause(milliseconds(100)).Close();
+    Peer.Start();
+    SocketPtr S = ConnectedTo(Peer);
+    if (DataFirst) {
+      EXPECT_EQ(S->Read(5), "xy");
+    }
+    EXPECT_EQ(S->Read(5), "");
+    EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
+  }
 }
 
 TEST(Read, ZeroWith65536BytesPendingIsARangeErrorAndConsumesNothing) {
@@ -203,7 +247,10 @@ TEST(Read, ZeroWith65536BytesPendingIsARangeErrorAndConsumesNothing) {
   Peer.Start();
   SocketPtr S = ConnectedTo(Peer);
   EXPECT_EQ(S->Read(1), "z");
-  PumpFor(milliseconds(100));  // the rest reaches the socket
+  // The rest is sent once the peer's thread has run, and it arrives once the
+  // receive window has opened again after the first read.
+  ASSERT_TRUE(PumpUntil([&] { return Peer.ScriptDone(); }));
+  PumpFor(milliseconds(100));
   EXPECT_THROW(S->Read(0), ERangeError);
   EXPECT_EQ(S->Read(65535), std::string(65535, 'z'));
   EXPECT_EQ(S->Read(0), std::string(70000 - 1 - 65535, 'z'));
