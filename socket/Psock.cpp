@@ -237,6 +237,10 @@ void TZedadedar::Connect() {
   RemoteAddress.Port = net::HostToNet16(RemotePort);
   AsyncDone = false;
   Succeeded = true;
+  // A negative TimeOut fails here rather than in TimerOn below: an attempt
+  // left under way would connect the component after the caller was told
+  // the connect had failed.
+  TimerInterval();
   if (net::Connect(SocketHandle, RemoteAddress) == net::SocketError) ErrorManager(10035);
   TimerOn();
   // The peer may accept and close (or reset) at once: the close is handled in

@@ -78,6 +78,27 @@ TEST(Connect, RefusedConnectionRaisesOnConnectionFailedThenFailsAndTheNextAttemp
   EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
 }
 
+TEST(Connect, NegativeTimeOutFailsBeforeAnAttemptIsUnderWay) {
+  ScriptedPeer Peer;
+  Peer.Send("+OK\r\n");
+  Peer.Start();
+  SocketPtr S = NewSocket();
+  int Connects = 0;
+  S->OnConnect = [&](TComponent*) { ++Connects; };
+  S->Host = "127.0.0.1";
+  S->Port = Peer.Port();
+  S->TimeOut = -1;
+  EXPECT_THROW(S->Connect(), ERangeError);
+  PumpFor(milliseconds(100));  // an attempt left under way would complete here
+  EXPECT_FALSE(S->Connected);
+  EXPECT_EQ(Connects, 0);
+  S->TimeOut = 0;
+  S->Connect();
+  EXPECT_EQ(Connects, 1);
+  EXPECT_EQ(S->ReadLn(), "+OK\r\n");
+  EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
+}
+
 TEST(Resolve, DottedAddressIsUsedWithoutLookUpOrTimer) {
   SocketPtr S = NewSocket();
   S->ReportLevel = 8;
