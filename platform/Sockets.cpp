@@ -17,6 +17,7 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -29,6 +30,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -78,7 +80,7 @@ Table& Tab() {
   return *T;
 }
 
-void OnReady(const std::shared_ptr<SocketState>& S);
+void OnReady(std::shared_ptr<SocketState> S);
 
 // Lives on the window's thread; owns the notifier on the epoll descriptor.
 struct Watch : QObject {
@@ -99,7 +101,9 @@ struct Watch : QObject {
 // connected socket is watched edge-triggered: every arrival of data and the
 // peer's close are reported once, and whether a read notification is armed is
 // decided in user space, so arming and disarming costs no system call.
-void UpdateMask(SocketState& S) {
+// Recheck re-registers an unchanged mask, so that the kernel reports again
+// what already holds (data pending, a closed peer).
+void UpdateMask(SocketState& S, bool Recheck = false) {
   if (S.EpollFd < 0) return;
   std::uint32_t Want = 0;
   switch (S.State) {
@@ -116,7 +120,7 @@ void UpdateMask(SocketState& S) {
     case Phase::Done:
       break;
   }
-  if (Want == S.Mask) return;
+  if (Want == S.Mask && !(Recheck && Want != 0)) return;
   epoll_event E{};
   E.events = Want;
   E.data.fd = S.Fd;
@@ -138,16 +142,35 @@ struct Notification {
 
 bool Selected(const SocketState& S, std::int32_t Event) { return (S.Events & Event) != 0; }
 
+// Caller holds the lock.
+std::shared_ptr<SocketState> Lookup(TSocket Socket) {
+  auto It = Tab().Sockets.find(Socket);
+  return It == Tab().Sockets.end() ? nullptr : It->second;
+}
+
+// Whether S still is its socket's registration. A closed socket's number is
+// handed out again at once (the component makes its next socket right after
+// a close), so a notification that comes due after the close must not reach
+// the window as one of the new socket.
+bool IsCurrent(const std::shared_ptr<SocketState>& S) {
+  std::lock_guard<std::mutex> G(Tab().Lock);
+  return Lookup(static_cast<TSocket>(S->Fd)) == S;
+}
+
 Notification Make(const SocketState& S, std::int32_t Event, int Error) {
   return {S.Window, S.Message, static_cast<std::uint32_t>(S.Fd),
           win::MakeLong(static_cast<std::uint16_t>(Event), static_cast<std::uint16_t>(Error))};
 }
 
-// From outside the dispatch of the socket's own watch: queue it.
-void PostEvent(const SocketState& S, std::int32_t Event, int Error) {
-  if (!Selected(S, Event)) return;
-  const Notification N = Make(S, Event, Error);
-  win::PostWindowMessage(N.Window, N.Message, N.Socket, N.LParam);
+// From outside the dispatch of the socket's own watch: queue it, in order
+// with the window's other messages; dropped if the socket is closed first.
+void PostEvent(const std::shared_ptr<SocketState>& S, std::int32_t Event, int Error) {
+  if (!Selected(*S, Event)) return;
+  const Notification N = Make(*S, Event, Error);
+  win::detail::PostWindowTask(N.Window, [N, Weak = std::weak_ptr<SocketState>(S)] {
+    const auto Live = Weak.lock();
+    if (Live && IsCurrent(Live)) win::SendWindowMessage(N.Window, N.Message, N.Socket, N.LParam);
+  });
 }
 
 int PendingError(int Fd) {
@@ -155,6 +178,19 @@ int PendingError(int Fd) {
   socklen_t Len = sizeof Err;
   ::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &Err, &Len);
   return Err;
+}
+
+// The phase of a socket that is registered only now: it may already listen
+// (listened on before it was registered) or be connected (accepted without
+// the listener's notifications).
+Phase PhaseOf(int Fd) {
+  int Listening = 0;
+  socklen_t Len = sizeof Listening;
+  if (::getsockopt(Fd, SOL_SOCKET, SO_ACCEPTCONN, &Listening, &Len) == 0 && Listening) return Phase::Listening;
+  sockaddr_in Peer{};
+  socklen_t PeerLen = sizeof Peer;
+  if (::getpeername(Fd, reinterpret_cast<sockaddr*>(&Peer), &PeerLen) == 0) return Phase::Connected;
+  return Phase::Idle;
 }
 
 int PendingBytes(int Fd) {
@@ -166,7 +202,7 @@ int PendingBytes(int Fd) {
 // window. This already runs while the window's thread dispatches, so the
 // notifications go straight to the window procedure, in the order they
 // occurred, without a second trip through the queue.
-void OnReady(const std::shared_ptr<SocketState>& Sp) {
+void OnReady(std::shared_ptr<SocketState> Sp) {
   Notification Out[2];
   int Count = 0;
   {
@@ -212,14 +248,11 @@ void OnReady(const std::shared_ptr<SocketState>& Sp) {
     }
     UpdateMask(S);
   }
-  for (int I = 0; I < Count; ++I)
+  // Sp is our own reference: a handler may close the socket, which deletes
+  // the watch that called us. The close notification after a read
+  // notification whose handler closed the socket is dropped.
+  for (int I = 0; I < Count && IsCurrent(Sp); ++I)
     pelicore::Guarded([&] { win::SendWindowMessage(Out[I].Window, Out[I].Message, Out[I].Socket, Out[I].LParam); });
-}
-
-// Caller holds the lock.
-std::shared_ptr<SocketState> Lookup(TSocket Socket) {
-  auto It = Tab().Sockets.find(Socket);
-  return It == Tab().Sockets.end() ? nullptr : It->second;
 }
 
 void DisposeWatch(SocketState& S) {
@@ -298,9 +331,13 @@ int MapLookupError(int Code) {
   }
 }
 
-// Blocking IPv4 look-up; returns 0 or an error number.
+// Blocking IPv4 look-up of a name; returns 0 or an error number. Address
+// text is no name: getaddrinfo would hand it back as its own address, so that
+// 255.255.255.255, which the dotted-address conversion cannot tell from its
+// failure, would "resolve" instead of failing as an unknown host.
 int Resolve(const std::string& Name, std::string& Canonical, std::vector<std::uint32_t>& Addresses) {
-  if (Name.empty()) return SocketErrors::HostNotFound;
+  in_addr Numeric{};
+  if (Name.empty() || ::inet_aton(Name.c_str(), &Numeric) != 0) return SocketErrors::HostNotFound;
   addrinfo Hints{};
   Hints.ai_family = AF_INET;
   Hints.ai_socktype = SOCK_STREAM;
@@ -437,6 +474,7 @@ int AsyncSelect(TSocket Socket, win::WindowHandle Window, std::uint32_t Message,
   if (!S) {
     S = std::make_shared<SocketState>();
     S->Fd = Socket;
+    S->State = PhaseOf(Socket);
     Tab().Sockets[Socket] = S;
   }
   const bool NewThread = S->Notifier && S->Notifier->thread() != QThread::currentThread();
@@ -453,7 +491,7 @@ int AsyncSelect(TSocket Socket, win::WindowHandle Window, std::uint32_t Message,
   // Conditions that already hold are reported again under the new selection.
   S->ReadArmed = true;
   S->AcceptArmed = true;
-  UpdateMask(*S);
+  UpdateMask(*S, true);
   return 0;
 }
 
@@ -482,17 +520,22 @@ int AsyncGetHostByName(win::WindowHandle Window, std::uint32_t Message, const ch
   const int Request = NextRequest.fetch_add(1);
   // The resolver owns its copy of everything; the caller's block is written
   // only on delivery, on the window's thread, and only while the window exists.
-  std::thread([Window, Message, Request, Host = std::string(Name), Buffer, BufferLength] {
-    std::string Canonical;
-    std::vector<std::uint32_t> Addresses;
-    const int Error = Resolve(Host, Canonical, Addresses);
-    win::detail::PostWindowTask(Window, [=] {
-      int Err = Error;
-      if (Err == 0) Err = PackHostInfo(Canonical, Addresses, Buffer, BufferLength);
-      win::SendWindowMessage(Window, Message, static_cast<std::uint32_t>(Request),
-                             win::MakeLong(0, static_cast<std::uint16_t>(Err)));
-    });
-  }).detach();
+  try {
+    std::thread([Window, Message, Request, Host = std::string(Name), Buffer, BufferLength] {
+      std::string Canonical;
+      std::vector<std::uint32_t> Addresses;
+      const int Error = Resolve(Host, Canonical, Addresses);
+      win::detail::PostWindowTask(Window, [=] {
+        int Err = Error;
+        if (Err == 0) Err = PackHostInfo(Canonical, Addresses, Buffer, BufferLength);
+        win::SendWindowMessage(Window, Message, static_cast<std::uint32_t>(Request),
+                               win::MakeLong(0, static_cast<std::uint16_t>(Err)));
+      });
+    }).detach();
+  } catch (const std::system_error&) {
+    Fail(SocketErrors::NoBufferSpace);  // no thread to resolve on
+    return 0;
+  }
   return Request;
 }
 
@@ -517,7 +560,7 @@ int Connect(TSocket Socket, const TSocketAddress& Address) {
   } else {
     S->State = Phase::Idle;
     UpdateMask(*S);
-    PostEvent(*S, FdConnect, MapErrno(Err));
+    PostEvent(S, FdConnect, MapErrno(Err));
   }
   return Fail(SocketErrors::WouldBlock);
 }
@@ -536,7 +579,7 @@ void Rearm(TSocket Socket, bool Peek, int Received, int Length) {
   const bool MayRemain = Received > 0 && (Peek || Received == Length);
   if (MayRemain && (Peek || PendingBytes(S->Fd) > 0)) {
     S->ReadArmed = false;
-    PostEvent(*S, FdRead, 0);
+    PostEvent(S, FdRead, 0);
   }
 }
 }  // namespace
@@ -611,15 +654,8 @@ TSocket Accept(TSocket Socket, TSocketAddress* Peer) {
   }
   if (Peer) *Peer = FromPosix(In);
   // An accepted socket inherits the listener's notifications.
-  if (Listener && Listener->Notifier) {
-    const auto New = static_cast<TSocket>(Fd);
-    AsyncSelect(New, Listener->Window, Listener->Message, Listener->Events);
-    std::lock_guard<std::mutex> G(Tab().Lock);
-    if (auto S = Lookup(New)) {
-      S->State = Phase::Connected;
-      UpdateMask(*S);
-    }
-  }
+  if (Listener && Listener->Notifier)
+    AsyncSelect(static_cast<TSocket>(Fd), Listener->Window, Listener->Message, Listener->Events);
   return static_cast<TSocket>(Fd);
 }
 

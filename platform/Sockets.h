@@ -17,7 +17,8 @@
 //              posted once
 //   FdOob      never posted (TCP urgent data is not used)
 // Notifications are delivered to the window procedure while the window's
-// thread dispatches events, in the order they occurred.
+// thread dispatches events, in the order they occurred. None is delivered for
+// a socket after it has been closed, also when it was already due.
 
 #include <cstdint>
 #include <string>
@@ -133,13 +134,16 @@ int StartupCount();
 TSocket CreateSocket(int Family, int Type, int Protocol);
 int SetLinger(TSocket Socket, bool On, std::uint16_t Seconds);
 // Registers the socket for the given events (0 cancels) and makes it
-// non-blocking. Call on the thread that owns the window.
+// non-blocking. What already holds (pending data, a pending connection) is
+// reported under the new selection, also for a socket that was connected or
+// listening before it was registered. Call on the thread that owns the window.
 int AsyncSelect(TSocket Socket, win::WindowHandle Window, std::uint32_t Message, std::int32_t Events);
 
 std::uint32_t DottedToAddress(const char* Text);  // network order, or NoAddress
 std::string AddressToDotted(std::uint32_t Address);
 
-// Resolves Name on a thread of its own. When done, and only if the window
+// Resolves Name on a thread of its own; address text is not a name and fails
+// with HostNotFound. When done, and only if the window
 // still exists, the result (a THostInfo) is copied into Buffer on the window's
 // thread and then `Message` is delivered with WParam = the request number and
 // LParam = MakeLong(0, error).

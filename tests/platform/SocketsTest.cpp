@@ -27,9 +27,15 @@ struct Note {
   std::uint16_t Event, Error;
 };
 std::vector<Note> Notes;
+// A socket that the window procedure closes when told that data has arrived.
+TSocket CloseOnRead = InvalidSocket;
 
 std::int32_t NoteProc(WindowHandle, std::uint32_t Msg, std::uint32_t, std::int32_t LParam) {
   Notes.push_back({Msg, LowWord(LParam), HighWord(LParam)});
+  if (LowWord(LParam) == FdRead && CloseOnRead != InvalidSocket) {
+    CloseSocket(CloseOnRead);
+    CloseOnRead = InvalidSocket;
+  }
   return 0;
 }
 
@@ -52,8 +58,20 @@ class SocketsTest : public testing::Test {
     ASSERT_EQ(::listen(Listener, 4), 0);
   }
   void TearDown() override {
+    CloseOnRead = InvalidSocket;
     ::close(Listener);
     DestroyHiddenWindow(Window);
+  }
+
+  // A plain blocking POSIX client connected to the loopback port.
+  static int PlainClient(std::uint16_t NetPort) {
+    const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_port = NetPort;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+    return Fd;
   }
 
   TSocketAddress Loopback(std::uint16_t NetPort) const {
@@ -202,6 +220,65 @@ TEST_F(SocketsTest, ResetByPeerCarriesTheResetError) {
   CloseSocket(S);
 }
 
+TEST_F(SocketsTest, NotificationsOfAClosedSocketAreDropped) {
+  int Peer;
+  TSocket S = ConnectedClient(Peer);
+  ::send(Peer, "abc", 3, 0);
+  ASSERT_TRUE(WaitFor(FdRead));
+  char Buf[4];
+  EXPECT_EQ(Recv(S, Buf, 1, RecvPeek), 1);  // data still pending: a read notification is queued
+  CloseSocket(S);
+  const TSocket Next = CreateSocket(AddressFamilyInet, StreamSocket, DefaultProtocol);  // likely the same number
+  AsyncSelect(Next, Window, SockMsg, FdRead | FdClose);
+  Notes.clear();
+  Settle();
+  EXPECT_TRUE(Notes.empty());
+  CloseSocket(Next);
+  ::close(Peer);
+
+  // Data and the close seen at once, and the read handler closes the socket:
+  // the close notification that was due with it is not delivered.
+  S = ConnectedClient(Peer);
+  ::send(Peer, "bye", 3, 0);
+  ::close(Peer);
+  SleepMs(50);  // both have arrived before the next dispatch
+  CloseOnRead = S;
+  Notes.clear();
+  ASSERT_TRUE(WaitFor(FdRead));
+  Settle();
+  EXPECT_EQ(Count(FdClose), 0);
+}
+
+TEST_F(SocketsTest, ASocketRegisteredLateReportsWhatAlreadyHolds) {
+  // Connected, and sent to, before it is registered; then registered again.
+  const int Client = PlainClient(Port);
+  ::send(Client, "hi", 2, 0);
+  const auto Server = static_cast<TSocket>(::accept(Listener, nullptr, nullptr));
+  ASSERT_EQ(AsyncSelect(Server, Window, SockMsg, FdRead | FdClose), 0);
+  ASSERT_TRUE(WaitFor(FdRead));
+  ASSERT_EQ(AsyncSelect(Server, Window, SockMsg, FdRead | FdClose), 0);
+  Settle();
+  EXPECT_EQ(Count(FdRead), 2);  // the unread data is reported again
+  CloseSocket(Server);
+  ::close(Client);
+
+  // Listening before it is registered.
+  Notes.clear();
+  const TSocket L = CreateSocket(AddressFamilyInet, StreamSocket, DefaultProtocol);
+  ASSERT_EQ(Bind(L, Loopback(0)), 0);
+  ASSERT_EQ(Listen(L, 1), 0);
+  TSocketAddress Local{};
+  ASSERT_EQ(GetSockName(L, Local), 0);
+  const int Caller = PlainClient(Local.Port);
+  ASSERT_EQ(AsyncSelect(L, Window, SockMsg, FdAccept), 0);
+  ASSERT_TRUE(WaitFor(FdAccept));
+  const TSocket Accepted = Accept(L, nullptr);
+  EXPECT_NE(Accepted, InvalidSocket);
+  CloseSocket(Accepted);
+  CloseSocket(L);
+  ::close(Caller);
+}
+
 TEST_F(SocketsTest, ReceiveOnANeverConnectedSocketIsNotConnected) {
   const TSocket S = CreateSocket(AddressFamilyInet, StreamSocket, DefaultProtocol);
   AsyncSelect(S, Window, SockMsg, FdRead | FdClose);
@@ -235,6 +312,12 @@ TEST_F(SocketsTest, HostLookupDeliversIntoTheBufferOnTheWindowsThread) {
 
 TEST_F(SocketsTest, FailedLookupReportsHostNotFound) {
   alignas(8) char Block[1024] = {};
+  // Address text is no name (all ones is what the dotted conversion cannot
+  // tell from its failure).
+  ASSERT_NE(AsyncGetHostByName(Window, LookupMsg, "255.255.255.255", Block, sizeof Block), 0);
+  ASSERT_TRUE(WaitFor(0));
+  EXPECT_EQ(Notes.back().Error, SocketErrors::HostNotFound);
+  Notes.clear();
   ASSERT_NE(AsyncGetHostByName(Window, LookupMsg, "no-such-host.invalid", Block, sizeof Block), 0);
   ASSERT_TRUE(WaitFor(0, 20000));
   EXPECT_NE(Notes.back().Error, 0);
