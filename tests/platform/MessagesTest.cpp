@@ -22,6 +22,8 @@ std::vector<Received> Got;
 std::int32_t RecordingProc(WindowHandle W, std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
   Got.push_back({W, Msg, WParam, LParam});
   if (Msg == UserMessage + 99) DestroyHiddenWindow(W);  // a handler that destroys its own window
+  if (Msg == UserMessage + 1 && WParam > 0) PostWindowMessage(W, Msg, WParam - 1, 0);  // a chain of posts
+  if (Msg == UserMessage + 2) PostWindowMessage(W, Msg, WParam + 1, 0);                // posts for ever
   return 0;
 }
 
@@ -58,6 +60,20 @@ TEST(Messages, PostedMessagesArriveInOrderOnlyWhileDispatching) {
   Application().ProcessMessages();
   ASSERT_EQ(Got.size(), 200u);
   for (std::uint32_t I = 0; I < 200; ++I) EXPECT_EQ(Got[I].WParam, I);
+  DestroyHiddenWindow(W);
+}
+
+TEST(Messages, TheMessagePumpDeliversWhatHandlersPostButAlwaysReturns) {
+  Got.clear();
+  const WindowHandle W = NewWindow();
+  PostWindowMessage(W, UserMessage + 1, 3, 0);
+  Application().ProcessMessages();
+  ASSERT_EQ(Got.size(), 4u);  // 3, 2, 1, 0 in one call
+  EXPECT_EQ(Got.back().WParam, 0u);
+  Got.clear();
+  PostWindowMessage(W, UserMessage + 2, 0, 0);
+  Application().ProcessMessages();  // returns although the handler never stops posting
+  EXPECT_FALSE(Got.empty());
   DestroyHiddenWindow(W);
 }
 

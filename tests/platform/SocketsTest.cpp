@@ -346,5 +346,7 @@ TEST(SocketErrorMapping, PosixErrorsMapOntoTheTableNumbers) {
   EXPECT_EQ(MapErrno(EHOSTUNREACH), 10065);
   EXPECT_EQ(MapErrno(ENETUNREACH), 10051);
   EXPECT_EQ(MapErrno(EADDRINUSE), 10048);
+  EXPECT_EQ(MapErrno(EPIPE), 10054);          // sending to a peer that has gone
+  EXPECT_EQ(MapErrno(ENOTDIR), 10100 + ENOTDIR);  // outside the table: an unknown number
   EXPECT_EQ(MapErrno(0), 0);
 }
