@@ -19,8 +19,6 @@
 
 namespace pelicore {
 
-using TNotifyEvent = std::function<void(TComponent* Sender)>;
-
 enum UUMethods : std::uint8_t {
   uuMime = 0,  // Base64
   uuCode = 1,  // UU encoding

@@ -6,6 +6,7 @@
 // calls there reach the most derived class.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ struct ComponentDeleter {
 // be the one that frees it).
 template <class T>
 using ComponentPtr = std::unique_ptr<T, ComponentDeleter>;
+
+// The plain event: a bound callback taking the component that raises it;
+// empty when unset.
+using TNotifyEvent = std::function<void(TComponent* Sender)>;
 
 template <class T, class... Args>
 ComponentPtr<T> MakeComponent(Args&&... args) {

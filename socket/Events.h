@@ -11,7 +11,6 @@
 
 namespace pelicore {
 
-using TNotifyEvent = std::function<void(TComponent* Sender)>;
 // Asked once per operation; the component sets Handled to false before the
 // call, and a handler that sets it to true lets the operation try once more.
 using THandlerEvent = std::function<void(bool& Handled)>;
