@@ -22,6 +22,7 @@
 #include "platform/Application.h"
 #include "pop3/NMpop3.h"
 #include "tests/app/ScriptedBoxes.h"
+#include "tests/support/TempFolder.h"
 
 namespace pelicore::testing {
 
@@ -33,9 +34,6 @@ inline constexpr const char* Connected = "011111";
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string Template = ::testing::TempDir() + "pelicore-app.XXXXXX";
-    ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-    Folder = Template + "/";
     Application().SetProgramFolder(Folder);
     Application().Title = "Pelicore";
     InstallErrorBox(Boxes);
@@ -44,9 +42,6 @@ class MainFormTest : public ::testing::Test {
   void TearDown() override {
     Form.reset();
     Application().SetExceptionHandler(nullptr);
-    std::error_code Ignored;
-    std::filesystem::permissions(Folder, std::filesystem::perms::owner_all, Ignored);
-    std::filesystem::remove_all(Folder, Ignored);
   }
 
   TPelicoreMainForm& Open() {
@@ -107,7 +102,8 @@ class MainFormTest : public ::testing::Test {
     return Result;
   }
 
-  std::string Folder;
+  TempFolder Temp{"pelicore-app"};
+  const std::string Folder = Temp.Path() + "/";  // the program folder of the test
   ScriptedBoxes Boxes;
   std::unique_ptr<TPelicoreMainForm> Form;
 };

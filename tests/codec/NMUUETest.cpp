@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "tests/support/TempFolder.h"
 #include <stdlib.h>
 
 #include <cstdio>
@@ -373,22 +375,9 @@ namespace {
 
 class CodecFiles : public Codec {
  protected:
-  void SetUp() override {
-    Codec::SetUp();
-    char Template[] = "/tmp/pelicore-codec-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    Dir = Template;
-  }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
-
-  std::string PathOf(const std::string& Name) const { return Dir + "/" + Name; }
-  static std::string ContentOf(const std::string& Path) {
-    std::ifstream File(Path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(File), {});
-  }
-  static void Put(const std::string& Path, const std::string& Data) {
-    std::ofstream(Path, std::ios::binary) << Data;
-  }
+  std::string PathOf(const std::string& Name) const { return Dir.PathOf(Name); }
+  static std::string ContentOf(const std::string& Path) { return pelicore::testing::TempFolder::ReadFile(Path); }
+  static void Put(const std::string& Path, const std::string& Data) { pelicore::testing::TempFolder::WriteFile(Path, Data); }
   static bool HaveTool(const std::string& Name) {
     return std::system(("command -v " + Name + " >/dev/null 2>&1").c_str()) == 0;
   }
@@ -409,7 +398,7 @@ class CodecFiles : public Codec {
     Processor->OutputStream = &Out;
   }
 
-  std::string Dir;
+  pelicore::testing::TempFolder Dir{"pelicore-codec"};
 };
 
 }  // namespace

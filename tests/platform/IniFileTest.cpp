@@ -15,32 +15,15 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "tests/support/TempFolder.h"
 
 namespace pelicore {
 namespace {
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string Template = ::testing::TempDir() + "inifile.XXXXXX";
-    ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-    Folder = Template;
-    Path = Folder + "/Pelicore.ini";
-  }
-  void TearDown() override {
-    ::chmod(Folder.c_str(), 0700);
-    std::filesystem::remove_all(Folder);
-  }
-
-  void Put(const std::string& Content) {
-    std::ofstream(Path, std::ios::binary) << Content;
-  }
-  std::string Get() const {
-    std::ifstream In(Path, std::ios::binary);
-    std::stringstream S;
-    S << In.rdbuf();
-    return S.str();
-  }
+  void Put(const std::string& Content) { testing::TempFolder::WriteFile(Path, Content); }
+  std::string Get() const { return testing::TempFolder::ReadFile(Path); }
   std::vector<std::string> FolderEntries() const {
     std::vector<std::string> Names;
     for (const auto& E : std::filesystem::directory_iterator(Folder))
@@ -48,8 +31,9 @@ class IniFileTest : public ::testing::Test {
     return Names;
   }
 
-  std::string Folder;
-  std::string Path;
+  testing::TempFolder Temp{"inifile"};
+  const std::string Folder = Temp.Path();
+  const std::string Path = Temp.PathOf("Pelicore.ini");
 };
 
 TEST_F(IniFileTest, ReadsValuesAsStored) {

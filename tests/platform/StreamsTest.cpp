@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "tests/support/TempFolder.h"
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -17,23 +19,11 @@ namespace {
 
 class StreamFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char Template[] = "/tmp/pelicore-streams-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    Dir = Template;
-  }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
+  std::string PathOf(const std::string& Name) const { return Dir.PathOf(Name); }
+  static std::string ContentOf(const std::string& Path) { return pelicore::testing::TempFolder::ReadFile(Path); }
+  static void Put(const std::string& Path, const std::string& Data) { pelicore::testing::TempFolder::WriteFile(Path, Data); }
 
-  std::string PathOf(const std::string& Name) const { return Dir + "/" + Name; }
-  static std::string ContentOf(const std::string& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(In), {});
-  }
-  static void Put(const std::string& Path, const std::string& Data) {
-    std::ofstream(Path, std::ios::binary) << Data;
-  }
-
-  std::string Dir;
+  pelicore::testing::TempFolder Dir{"pelicore-streams"};
 };
 
 std::string Text(std::int64_t Length, std::mt19937& Random) {
@@ -220,7 +210,7 @@ TEST_F(StreamFiles, OpenAndCreateFailuresNameTheFile) {
   } catch (const EFOpenError& E) {
     EXPECT_EQ(E.Message(), "ファイル " + Missing + " を開けません");
   }
-  EXPECT_THROW(TFileStream(Dir, fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(Dir.Path(), fmOpenRead), EFOpenError);
   const std::string NoFolder = PathOf("no/such/folder.txt");
   try {
     TFileStream File(NoFolder, fmCreate);
