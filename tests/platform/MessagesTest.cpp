@@ -125,13 +125,20 @@ TEST(Messages, TimersTickWithTheirIdAndRestartTheirInterval) {
 TEST(Messages, WaitForNextEventBlocksUntilAPostArrives) {
   Got.clear();
   const WindowHandle W = NewWindow();
+  // The clock starts before the poster exists, so the post cannot come
+  // sooner than 100 ms from it, however the threads are scheduled.
+  const auto Start = std::chrono::steady_clock::now();
   std::thread Poster([W] {
     SleepMs(100);
     PostWindowMessage(W, UserMessage, 5, 0);
   });
-  const auto Start = std::chrono::steady_clock::now();
-  while (Got.empty()) Application().WaitForNextEvent();
-  EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(90));
+  int Passes = 0;
+  while (Got.empty()) {
+    Application().WaitForNextEvent();
+    ++Passes;
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(100));
+  EXPECT_LT(Passes, 20);  // a wait that spun would have passed thousands of times
   Poster.join();
   DestroyHiddenWindow(W);
 }
