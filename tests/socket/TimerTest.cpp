@@ -49,8 +49,10 @@ TEST(ThreadTimer, IntervalZeroNeverTicks) {
   EXPECT_TRUE(Rec.Ticks.empty());
 }
 
-// Interval 400 ms; 200 ms after the start the timer is touched. A restart
-// moves the first tick from about 400 ms to about 600 ms.
+// Interval 1000 ms; about 600 ms after the start the timer is touched. A
+// restart moves the first tick to a full interval after the touch; without
+// one it comes at about 1000 ms, some 600 ms before that, which leaves a
+// loaded machine plenty of room.
 struct RestartCase {
   const char* Touch;
   void (*Apply)(TThreadTimer&, TNotifyEvent);
@@ -60,23 +62,24 @@ struct RestartCase {
 TEST(ThreadTimer, OnlyAChangedValueOrANewCallbackRestartsTheCount) {
   const RestartCase Cases[] = {
       {"Enabled set to true again", [](TThreadTimer& T, TNotifyEvent) { T.SetEnabled(true); }, false},
-      {"same Interval again", [](TThreadTimer& T, TNotifyEvent) { T.SetInterval(400); }, false},
+      {"same Interval again", [](TThreadTimer& T, TNotifyEvent) { T.SetInterval(1000); }, false},
       {"same callback again", [](TThreadTimer& T, TNotifyEvent C) { T.SetOnTimer(std::move(C)); }, true},
-      {"Interval changed and back", [](TThreadTimer& T, TNotifyEvent) { T.SetInterval(401); T.SetInterval(400); }, true},
+      {"Interval changed and back", [](TThreadTimer& T, TNotifyEvent) { T.SetInterval(1001); T.SetInterval(1000); }, true},
   };
   for (const RestartCase& C : Cases) {
     SCOPED_TRACE(C.Touch);
     auto Timer = MakeComponent<TThreadTimer>(nullptr);
-    Timer->SetInterval(400);
+    Timer->SetInterval(1000);
     TickRecorder Rec;
     Timer->SetOnTimer(Rec.Callback());
-    PumpFor(milliseconds(200));
+    PumpFor(milliseconds(600));
+    const auto Touched = std::chrono::duration_cast<milliseconds>(Clock::now() - Rec.Start);
     C.Apply(*Timer, Rec.Callback());
-    ASSERT_TRUE(PumpUntil([&] { return !Rec.Ticks.empty(); }, milliseconds(3000)));
+    ASSERT_TRUE(PumpUntil([&] { return !Rec.Ticks.empty(); }, milliseconds(4000)));
     if (C.Restarts)
-      EXPECT_GE(Rec.Ticks.front(), milliseconds(590));
+      EXPECT_GE(Rec.Ticks.front(), Touched + milliseconds(990));
     else
-      EXPECT_LT(Rec.Ticks.front(), milliseconds(590));
+      EXPECT_LT(Rec.Ticks.front(), Touched + milliseconds(990));
   }
 }
 
