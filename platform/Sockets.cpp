@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/SocketsInternal.h"
+#include "platform/TlsSession.h"
 
 namespace pelicore::net {
 
@@ -124,24 +125,40 @@ namespace {
 // Any receive re-arms the read notification. New data is reported by the
 // watch's next edge; data that is still pending now is reported at once,
 // as a receive that leaves data behind would see it. A receive that took less
-// than it asked for has emptied the queue, so only a peek, or a receive that
-// filled its buffer, can leave data behind.
+// than it asked for has emptied the queue (a TLS receive goes on until the
+// socket holds no more), so only a peek, or a receive that filled its buffer,
+// can leave data behind.
 void Rearm(TSocket Socket, bool Peek, int Received, int Length) {
   std::lock_guard<std::mutex> G(Tab().Lock);
   auto S = Lookup(Socket);
   if (!S || S->ReadArmed || S->State != Phase::Connected) return;
   S->ReadArmed = true;
   const bool MayRemain = Received > 0 && (Peek || Received == Length);
-  if (MayRemain && (Peek || PendingBytes(S->Fd) > 0)) {
+  if (MayRemain && (Peek || DataPending(*S))) {
     S->ReadArmed = false;
     PostEvent(S, FdRead, 0);
   }
 }
+
+// A TLS receive can go on only once the socket takes data: watch for room.
+void WaitForRoom(TSocket Socket) {
+  std::lock_guard<std::mutex> G(Tab().Lock);
+  auto S = Lookup(Socket);
+  if (!S || S->TlsWantsWrite) return;
+  S->TlsWantsWrite = true;
+  UpdateMask(*S);
+}
+
+int TlsResult(int Result, int Error) { return Result == SocketError ? Fail(Error) : Result; }
 }  // namespace
 
 int Send(TSocket Socket, const void* Data, int Length, int Flags) {
   (void)Flags;
   if (Length < 0) return Fail(SocketErrors::InvalidArgument);
+  if (const auto Tls = TlsOf(Socket)) {
+    int Error = 0;
+    return TlsResult(TlsSend(*Tls, static_cast<const char*>(Data), Length, Error), Error);
+  }
   const ssize_t N = ::send(Socket, Data, static_cast<std::size_t>(Length), MSG_NOSIGNAL);
   return N < 0 ? FailErrno() : static_cast<int>(N);
 }
@@ -149,6 +166,14 @@ int Send(TSocket Socket, const void* Data, int Length, int Flags) {
 int Recv(TSocket Socket, void* Data, int Length, int Flags) {
   if (Length < 0) return Fail(SocketErrors::InvalidArgument);
   const bool Peek = (Flags & RecvPeek) != 0;
+  if (const auto Tls = TlsOf(Socket)) {
+    int Error = 0;
+    bool WantsWrite = false;
+    const int N = TlsRecv(*Tls, static_cast<char*>(Data), Length, Peek, Error, WantsWrite);
+    if (WantsWrite) WaitForRoom(Socket);
+    Rearm(Socket, Peek, N, Length);
+    return TlsResult(N, Error);
+  }
   const ssize_t N = ::recv(Socket, Data, static_cast<std::size_t>(Length), Peek ? MSG_PEEK : 0);
   const int Err = errno;
   Rearm(Socket, Peek, static_cast<int>(N), Length);

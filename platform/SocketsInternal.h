@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/Sockets.h"
+#include "platform/Tls.h"
 
 namespace pelicore::net::detail {
 
@@ -16,9 +17,11 @@ int Fail(int Code);
 // The same for the current errno.
 int FailErrno();
 
-enum class Phase { Idle, Connecting, Connected, Listening, Done };
+// Handshaking: connected, the TLS handshake under way (Tls.h).
+enum class Phase { Idle, Connecting, Handshaking, Connected, Listening, Done };
 
 struct Watch;
+struct TlsSession;
 
 struct SocketState {
   int Fd = -1;
@@ -32,6 +35,11 @@ struct SocketState {
   int EpollFd = -1;
   std::uint32_t Mask = 0;  // what the epoll set holds now; 0: not in the set
   Watch* Notifier = nullptr;
+  // TLS (Tls.h): the session, set by UseTls; what the handshake or the
+  // session waits for; why the handshake failed.
+  std::shared_ptr<TlsSession> Tls;
+  bool TlsWantsWrite = false;
+  TTlsFailure TlsFailure;
 };
 
 struct Table {
@@ -63,5 +71,11 @@ void PostEvent(const std::shared_ptr<SocketState>& S, std::int32_t Event, int Er
 
 // Bytes the kernel holds unread for the descriptor.
 int PendingBytes(int Fd);
+// Whether a receive would find data now: in the kernel, or inside the TLS
+// session.
+bool DataPending(const SocketState& S);
+
+// The socket's TLS session, or null (takes the lock itself).
+std::shared_ptr<TlsSession> TlsOf(TSocket Socket);
 
 }  // namespace pelicore::net::detail

@@ -22,6 +22,7 @@
 #include "platform/Application.h"
 #include "platform/MessagesInternal.h"
 #include "platform/SocketsInternal.h"
+#include "platform/TlsSession.h"
 
 namespace pelicore::net {
 namespace detail {
@@ -110,8 +111,14 @@ void UpdateMask(SocketState& S, bool Recheck) {
     case Phase::Connecting:
       Want = EPOLLOUT;
       break;
+    case Phase::Handshaking:
+      // Level-triggered: the handshake goes on whenever the socket allows.
+      Want = S.TlsWantsWrite ? EPOLLOUT : EPOLLIN;
+      break;
     case Phase::Connected:
       if (!S.ClosePosted) Want = EPOLLIN | EPOLLRDHUP | EPOLLET;
+      // A TLS receive that must first send waits for room to send.
+      if (S.TlsWantsWrite) Want |= EPOLLOUT | EPOLLET;
       break;
     case Phase::Listening:
       if ((S.Events & FdAccept) && S.AcceptArmed) Want = EPOLLIN;
@@ -145,7 +152,34 @@ int PendingBytes(int Fd) {
   return ::ioctl(Fd, FIONREAD, &Pending) == 0 ? Pending : 0;
 }
 
+bool DataPending(const SocketState& S) { return PendingBytes(S.Fd) > 0 || (S.Tls && TlsHasPending(*S.Tls)); }
+
+std::shared_ptr<TlsSession> TlsOf(TSocket Socket) {
+  std::lock_guard<std::mutex> G(Tab().Lock);
+  const auto S = Lookup(Socket);
+  return S ? S->Tls : nullptr;
+}
+
 namespace {
+
+// Takes the TLS handshake a step on; when it is over, for good or not, the
+// connect's outcome is the notification.
+void Handshake(SocketState& S, Notification* Out, int& Count) {
+  const TlsStep Step = ContinueHandshake(*S.Tls);
+  S.TlsWantsWrite = Step == TlsStep::WantWrite;
+  if (Step == TlsStep::WantRead || Step == TlsStep::WantWrite) return;
+  int Error = 0;
+  if (Step == TlsStep::Done) {
+    S.State = Phase::Connected;
+  } else {
+    S.TlsFailure = FailureOf(*S.Tls);
+    Error = S.TlsFailure.Code;
+    S.State = Phase::Idle;
+  }
+  S.ReadArmed = true;
+  S.ClosePosted = false;
+  if (Selected(S, FdConnect)) Out[Count++] = Make(S, FdConnect, Error);
+}
 
 // The watch's descriptor is readable: find out what happened and tell the
 // window. This already runs while the window's thread dispatches, so the
@@ -164,12 +198,20 @@ void OnReady(std::shared_ptr<SocketState> Sp) {
     switch (S.State) {
       case Phase::Connecting: {
         const int Err = PendingError(S.Fd);
+        if (Err == 0 && S.Tls) {
+          S.State = Phase::Handshaking;
+          Handshake(S, Out, Count);
+          break;
+        }
         S.State = Err ? Phase::Idle : Phase::Connected;
         S.ReadArmed = true;
         S.ClosePosted = false;
         if (Selected(S, FdConnect)) Out[Count++] = Make(S, FdConnect, MapErrno(Err));
         break;
       }
+      case Phase::Handshaking:
+        Handshake(S, Out, Count);
+        break;
       case Phase::Listening:
         if (Got & EPOLLIN) {
           S.AcceptArmed = false;
@@ -178,8 +220,12 @@ void OnReady(std::shared_ptr<SocketState> Sp) {
         break;
       case Phase::Connected: {
         const bool Closed = (Got & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
+        // Room to send for a TLS receive that had to send first: the reader
+        // tries again (the wake-up alone ends a blocking wait).
+        const bool MayGoOn = S.TlsWantsWrite && (Got & EPOLLOUT);
+        if (MayGoOn) S.TlsWantsWrite = false;
         // Without the close, readable means data; with it, ask.
-        if ((Got & EPOLLIN) && S.ReadArmed && (!Closed || PendingBytes(S.Fd) > 0)) {
+        if (((Got & EPOLLIN) || MayGoOn) && S.ReadArmed && (!Closed || DataPending(S))) {
           S.ReadArmed = false;
           if (Selected(S, FdRead)) Out[Count++] = Make(S, FdRead, 0);
         }

@@ -8,6 +8,7 @@ PELICORE_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic fontconfig
+  libssl-dev openssl
   dovecot-core dovecot-pop3d
   coreutils sharutils python3
   xvfb xauth

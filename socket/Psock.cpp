@@ -241,6 +241,11 @@ void TZedadedar::Connect() {
   // left under way would connect the component after the caller was told
   // the connect had failed.
   TimerInterval();
+  if (UseTls && net::UseTls(SocketHandle, {Proxy.empty() ? Host : Proxy, TlsCaFile}) != 0) {
+    const net::TTlsFailure Failure = net::TlsFailureOf(SocketHandle);
+    if (OnConnectionFailed) OnConnectionFailed(this);
+    throw ETlsError(Failure.Code, "TLS failed: " + Failure.Detail);
+  }
   if (net::Connect(SocketHandle, RemoteAddress) == net::SocketError) ErrorManager(10035);
   TimerOn();
   // The peer may accept and close (or reset) at once: the close is handled in
@@ -258,6 +263,7 @@ void TZedadedar::Connect() {
   const bool Opened = FConnectsSeen != Opens;
   if (Opened && !TimedOut && !Canceled) return;
 
+  const net::TTlsFailure Tls = UseTls ? net::TlsFailureOf(SocketHandle) : net::TTlsFailure{};
   if (Generation == FInputGeneration) {
     // A socket whose connect failed cannot connect again, and an attempt that
     // is still under way would finish later and connect the component behind
@@ -269,6 +275,7 @@ void TZedadedar::Connect() {
   if (OnConnectionFailed) OnConnectionFailed(this);
   if (TimedOut) throw ESockError("Connection Timed out");
   if (Canceled) throw ESockError("Connection Canceled");
+  if (Tls.Code != 0) throw ETlsError(Tls.Code, "TLS failed: " + Tls.Detail);
   throw ESockError("Connection Failed");
 }
 

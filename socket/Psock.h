@@ -25,6 +25,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Messages.h"
 #include "platform/Sockets.h"
+#include "platform/Tls.h"
 #include "platform/StringList.h"
 #include "socket/Events.h"
 
@@ -47,6 +48,17 @@ class ESockError : public Exception {
 class EAbortError : public ESockError {
  public:
   using ESockError::ESockError;
+};
+
+// The connection could not be made secure (UseTls): Reason is one of
+// net::TlsErrors, the message names it in English.
+class ETlsError : public ESockError {
+ public:
+  ETlsError(int Reason, std::string Message) : ESockError(std::move(Message)), FReason(Reason) {}
+  int Reason() const { return FReason; }
+
+ private:
+  int FReason;
 };
 
 // ---------------------------------------------------------------------------
@@ -147,11 +159,12 @@ class TZedadedar : public TComponent {
   // Listening is not provided: throws Exception "Not supported".
   virtual void Accept();
   // Resolves Proxy or Host and connects to Port (ProxyPort with a proxy);
-  // returns when the connection is open. Throws ESockError "Already
+  // returns when the connection is open (with UseTls: and the server's
+  // certificate has verified for the name connected to). Throws ESockError "Already
   // connected", "Null Remote Address", "Host Lookup Timed Out", "Host Lookup
   // Canceled", "Connection Timed out", "Connection Canceled", "Connection
   // Failed" (OnConnectionFailed is raised first for the last three), or a
-  // socket error.
+  // socket error; ETlsError (after OnConnectionFailed) when TLS fails.
   virtual void Connect();
   // Closes the socket (RequestCloseSocket).
   virtual void Disconnect();
@@ -273,6 +286,10 @@ class TZedadedar : public TComponent {
   net::TSocket SocketHandle = net::InvalidSocket;
   win::WindowHandle Handle = 0;
   bool Connected = false;
+  // TLS from the connect on (platform/Tls.h), and PEM certificates trusted
+  // beside the system's.
+  bool UseTls = false;
+  std::string TlsCaFile;
 
  protected:
   ~TZedadedar() override;
