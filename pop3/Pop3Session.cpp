@@ -27,11 +27,6 @@ TNMPOP3::TNMPOP3(TComponent* AOwner)
 
 TNMPOP3::~TNMPOP3() = default;
 
-void TNMPOP3::SetAttachFilePath(const std::string& Value) {
-  FAttachFilePath = Value;
-  if (!FAttachFilePath.empty() && !FAttachFilePath.ends_with('/')) FAttachFilePath += '/';
-}
-
 void TNMPOP3::CloseSocket() {
   if (Connected) TZedadedar::Disconnect();
 }
