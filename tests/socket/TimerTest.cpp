@@ -98,7 +98,7 @@ TEST(ThreadTimer, AFailingCallbackDoesNotStopTheTimer) {
 
 TEST(TimeOut, FiresOncePerArmingAndAbortsTheComponent) {
   SocketPtr S = NewSocket();
-  S->ReportLevel = 8;
+  S->ReportLevel = StatusLevel::Trace;
   int Fired = 0;
   S->OnStatus = [&](TComponent*, const std::string& Status) {
     if (Status == "Timer Triggered") ++Fired;
