@@ -39,8 +39,22 @@ void TNMUUProcessor::SetEncodeTable() {
 }
 
 void TNMUUProcessor::WriteByte(int Value) {
-  const auto Byte = static_cast<char>(Value & 0xFF);
-  OutputStream->WriteBuffer(&Byte, 1);
+  if (FPendingCount == sizeof FPending) FlushPending();
+  FPending[FPendingCount++] = static_cast<char>(Value & 0xFF);
+}
+
+void TNMUUProcessor::FlushPending() {
+  if (FPendingCount == 0) return;
+  const int Count = FPendingCount;
+  FPendingCount = 0;
+  try {
+    OutputStream->WriteBuffer(FPending, Count);
+  } catch (const Exception&) {
+    // A stream that refused the line takes what it can byte by byte, so that
+    // a failure leaves written exactly the bytes decoded before it.
+    for (int I = 0; I < Count; ++I) OutputStream->WriteBuffer(FPending + I, 1);
+    throw;
+  }
 }
 
 void TNMUUProcessor::Encode() {
@@ -152,7 +166,11 @@ void TNMUUProcessor::Base64Decode() {
     // character i, and L the last position.
     const auto L = static_cast<int>(S.size());
     auto At = [&S](int I) { return S[static_cast<std::size_t>(I - 1)]; };
-    if (L > 2 && S.compare(0, 4, "====") != 0) {
+    if (L == 2 && IsAlphabet(S[0]) && IsAlphabet(S[1]) && InputExhausted(In)) {
+      // The last group of the input on a line of its own, without its "=="
+      // padding: its two characters still carry one byte.
+      WriteByte(Base64Value(S[0]) << 2 | Base64Value(S[1]) >> 4);
+    } else if (L > 2 && S.compare(0, 4, "====") != 0) {
       int I = 1;
       while (!IsAlphabet(At(I)) && I < L) {
         const char C = At(I);
@@ -178,13 +196,13 @@ void TNMUUProcessor::Base64Decode() {
             I += 3;
             continue;
           }
-          if (I + 3 > L && InputExhausted(In)) {
-            Done = true;
-            I += 3;
-            continue;
+          if (I + 3 > L) {
+            // Cut short: the line ends after three characters, which carry
+            // two bytes (the last group of the input without its "=").
+            if (X3 < 64 || !InputExhausted(In)) WriteByte(X2 << 4 | X3 >> 2);
+            break;
           }
           WriteByte(X2 << 4 | X3 >> 2);
-          if (I + 3 > L) break;  // cut short: the line ends after three characters
           const char C4 = At(I + 3);
           if (C4 == '=') {
             Done = true;
@@ -196,6 +214,7 @@ void TNMUUProcessor::Base64Decode() {
         }
       }
     }
+    FlushPending();
     if (InputExhausted(In)) Done = true;
   }
 }
@@ -229,6 +248,7 @@ void TNMUUProcessor::StdDecode() {
         }
       }
     }
+    FlushPending();
   } while (!InputExhausted(In));
 }
 

@@ -10,8 +10,9 @@ PELICORE_PACKAGES=(
   fonts-ipafont-gothic fontconfig
   libssl-dev openssl
   dovecot-core dovecot-pop3d
-  coreutils sharutils python3
+  coreutils sharutils python3 curl
   xvfb xauth
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
