@@ -188,6 +188,9 @@ class TNMPOP3 : public TZedadedar {
   std::string UserID;
   std::string Password;
   bool DeleteOnRead = false;  // delete each message right after retrieving it
+  // Connect to this port speaks TLS from the start (RFC 8314); every other
+  // port is plain POP3.
+  std::int32_t ImplicitTlsPort = 995;
 
  private:
   bool FBusy = false;

@@ -85,6 +85,7 @@ void TNMPOP3::Connect() {
   };
 
   try {
+    UseTls = Port == ImplicitTlsPort;
     TZedadedar::Connect();
     try {
       const std::string Greeting = ReadReply();
