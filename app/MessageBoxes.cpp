@@ -6,6 +6,7 @@
 
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
+#include "app/TlsErrorTexts.h"
 
 namespace pelicore {
 
@@ -48,7 +49,7 @@ std::string ErrorBoxText(std::string_view Text) {
 
 void InstallErrorBox(TMessageBoxes& Boxes) {
   Application().SetExceptionHandler(
-      [&Boxes](std::exception_ptr E) { Boxes.ShowError(ErrorBoxText(ExceptionText(E))); });
+      [&Boxes](std::exception_ptr E) { Boxes.ShowError(ErrorBoxText(ErrorTextOf(E))); });
 }
 
 }  // namespace pelicore

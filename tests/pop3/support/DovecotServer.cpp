@@ -110,12 +110,12 @@ void DovecotServer::WriteConfig() const {
   std::ostringstream C;
   C << "base_dir = " << Path("run") << "\n"
     << "state_dir = " << Path("state") << "\n"
-    << "instance_name = pelicore-test-" << getpid() << "\n"
+    << "instance_name = pelicore-test-" << getpid() << "-" << FPort << "\n"
     << "log_path = " << Path("dovecot.log") << "\n"
     << "info_log_path = " << Path("dovecot.log") << "\n"
     << "protocols = pop3\n"
     << "listen = 127.0.0.1\n"
-    << "ssl = no\n"
+    << (FTlsPort ? "ssl = yes\nssl_cert = <" + FTlsCert + "\nssl_key = <" + FTlsKey + "\n" : "ssl = no\n")
     << "disable_plaintext_auth = no\n"
     << "auth_mechanisms = plain\n"
     << "auth_username_format = %u\n"  // user names as given, not lower-cased
@@ -131,7 +131,10 @@ void DovecotServer::WriteConfig() const {
     << "\n}\n"
     << "userdb {\n  driver = passwd-file\n  args = username_format=%u " << Path("passwd") << "\n}\n"
     << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " << FPort
-    << "\n  }\n" << NoChroot << "}\n";
+    << "\n  }\n";
+  if (FTlsPort)
+    C << "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " << FTlsPort << "\n    ssl = yes\n  }\n";
+  C << NoChroot << "}\n";
   if (!FInternalUser.empty())
     C << "default_internal_user = " << FInternalUser << "\n"
       << "default_login_user = " << FInternalUser << "\n"
@@ -191,8 +194,18 @@ std::string DovecotServer::LogText() const {
   return S.str();
 }
 
+void DovecotServer::EnableTls(const std::string& CertFile, const std::string& KeyFile) {
+  FTlsCert = CertFile;
+  FTlsKey = KeyFile;
+  FTlsPort = -1;  // chosen at the launch
+}
+
 bool DovecotServer::Launch(std::string& Failure) {
   FPort = FreeLoopbackPort();
+  if (FTlsPort) {
+    do FTlsPort = FreeLoopbackPort();
+    while (FTlsPort == FPort);
+  }
   WriteConfig();
   const std::string Binary = BinaryPath();
   const std::string Config = Path("dovecot.conf");
@@ -216,7 +229,7 @@ bool DovecotServer::Launch(std::string& Failure) {
       Failure = "dovecot exited during start-up";
       return false;
     }
-    if (PortAccepts(FPort)) return true;
+    if (PortAccepts(FPort) && (!FTlsPort || PortAccepts(FTlsPort))) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   Failure = "dovecot did not accept connections within 20 s";

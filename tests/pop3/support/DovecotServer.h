@@ -1,8 +1,8 @@
 #pragma once
 // A private POP3 server for the integration tests and the benchmark: one
 // Dovecot instance whose configuration, state, logs and mail all live in a
-// temporary folder of its own. It listens on 127.0.0.1 on a free port, allows
-// plain USER/PASS without TLS, reads its users from a passwd file and keeps
+// temporary folder of its own. It listens on 127.0.0.1 on a free port (and,
+// when asked, with implicit TLS on a second one), allows plain USER/PASS, reads its users from a passwd file and keeps
 // their mail in maildirs. The system's own Dovecot configuration and service
 // are never read or touched.
 //
@@ -38,6 +38,11 @@ class DovecotServer {
   bool Running() const { return FPid > 0; }
   int Port() const { return FPort; }
 
+  // Before Start: also listen with implicit TLS (as on port 995) on
+  // TlsPort(), with this certificate chain and key (PEM files).
+  void EnableTls(const std::string& CertFile, const std::string& KeyFile);
+  int TlsPort() const { return FTlsPort; }
+
   // Adds a user whose mailbox holds Messages in this order. Each message is
   // stored as given, normally with LF line ends; the server counts and sends
   // its lines with CR LF. Users may be added while the instance runs; since
@@ -60,6 +65,9 @@ class DovecotServer {
 
   std::string FRoot;  // the temporary folder; empty once removed
   int FPort = 0;
+  int FTlsPort = 0;  // 0: no TLS listener
+  std::string FTlsCert;
+  std::string FTlsKey;
   pid_t FPid = -1;
   uid_t FMailUid;
   gid_t FMailGid;
