@@ -71,14 +71,14 @@ namespace {
 constexpr std::int32_t kQuitAfterRefusalTimeOut = 3000;
 
 // Sets TimeOut for one wait and puts the old value back on every way out.
-class TimeOutScope {
+class BoundedTimeOut {
  public:
-  TimeOutScope(std::int32_t& TimeOut, std::int32_t Bound) : FTimeOut(TimeOut), FSaved(TimeOut) {
+  BoundedTimeOut(std::int32_t& TimeOut, std::int32_t Bound) : FTimeOut(TimeOut), FSaved(TimeOut) {
     if (FTimeOut == 0 || FTimeOut > Bound) FTimeOut = Bound;
   }
-  ~TimeOutScope() { FTimeOut = FSaved; }
-  TimeOutScope(const TimeOutScope&) = delete;
-  TimeOutScope& operator=(const TimeOutScope&) = delete;
+  ~BoundedTimeOut() { FTimeOut = FSaved; }
+  BoundedTimeOut(const BoundedTimeOut&) = delete;
+  BoundedTimeOut& operator=(const BoundedTimeOut&) = delete;
 
  private:
   std::int32_t& FTimeOut;
@@ -107,7 +107,7 @@ void TNMPOP3::Connect() {
   auto RefuseGreeting = [this](const std::string& Greeting) {
     std::string Reply;
     try {
-      TimeOutScope Bounded(TimeOut, kQuitAfterRefusalTimeOut);
+      BoundedTimeOut Bounded(TimeOut, kQuitAfterRefusalTimeOut);
       Reply = Command("QUIT");
     } catch (const EAbortError&) {
       if (!TimedOut) {
