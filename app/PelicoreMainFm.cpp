@@ -20,6 +20,7 @@
 #include "app/MessageBoxes.h"
 #include "app/PelicoreAbout.h"
 #include "app/PelicoreFont.h"
+#include "app/QtText.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/IniFile.h"
@@ -30,7 +31,6 @@ namespace pelicore {
 
 namespace {
 
-QString Q(const std::string& S) { return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size())); }
 std::string Text(const QLineEdit* Edit) { return Edit->text().toStdString(); }
 
 constexpr int MemoMaxLength = 131072;
@@ -164,17 +164,23 @@ void TPelicoreMainForm::CreateActions() {
   DownloadMailAction = NewAction("DownloadMailAction", "メール操作", "メールのダウンロード(&G)", Qt::Key_Insert, false);
   AboutAction = NewAction("AboutAction", "", "バージョン情報(&A)", Qt::Key_F12, true);
 
-  // The mailbox commands' handlers come with the mailbox view; until then
-  // their actions only carry their states.
-  auto Bind = [this](QAction* Action, void (TPelicoreMainForm::*Handler)(QObject*)) {
-    connect(Action, &QAction::triggered, this, [this, Action, Handler] { RunCommand(Handler, Action); });
+  auto Bind = [this](QAction* Action, void (TPelicoreMainForm::*Handler)(QObject*), bool TalksToServer) {
+    connect(Action, &QAction::triggered, this,
+            [this, Action, Handler, TalksToServer] { RunCommand(Handler, Action, TalksToServer); });
   };
-  Bind(ConnectAction, &TPelicoreMainForm::ConnectActionExecute);
-  Bind(DisconnectAction, &TPelicoreMainForm::DisconnectActionExecute);
-  Bind(AboutAction, &TPelicoreMainForm::AboutActionExecute);
+  Bind(ConnectAction, &TPelicoreMainForm::ConnectActionExecute, true);
+  Bind(DisconnectAction, &TPelicoreMainForm::DisconnectActionExecute, true);
+  Bind(GetSummaryAction, &TPelicoreMainForm::GetSummaryActionExecute, true);
+  Bind(DeleteMailAction, &TPelicoreMainForm::DeleteMailActionExecute, true);
+  Bind(AboutAction, &TPelicoreMainForm::AboutActionExecute, false);
 }
 
-void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender) {
+void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender,
+                                   bool TalksToServer) {
+  // The component would ignore a second operation, but the command around
+  // it would go on with the results of the first.
+  if (TalksToServer && FServerCommand) return;
+  if (TalksToServer) FServerCommand = true;
   ++FCommandDepth;
   Guarded([&] {
     try {
@@ -186,6 +192,7 @@ void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*),
     }
   });
   --FCommandDepth;
+  if (TalksToServer) FServerCommand = false;
 }
 
 void TPelicoreMainForm::CreateMenus() {
@@ -215,12 +222,26 @@ void TPelicoreMainForm::CreatePop3() {
   NMPOP3->ReportLevel = 0;
   NMPOP3->Parse = false;
   NMPOP3->DeleteOnRead = false;
-  NMPOP3->OnConnect = [this](TComponent* Sender) { NMPOP3Connect(Sender); };
-  NMPOP3->OnDisconnect = [this](TComponent* Sender) { NMPOP3Disconnect(Sender); };
-  NMPOP3->OnConnectionFailed = [this](TComponent* Sender) { NMPOP3ConnectionFailed(Sender); };
-  NMPOP3->OnList = [this](std::int32_t Msg, std::int32_t Size) { NMPOP3List(Msg, Size); };
-  NMPOP3->OnRetrieveStart = [this](TComponent* Sender) { NMPOP3RetrieveStart(Sender); };
-  NMPOP3->OnRetrieveEnd = [this](TComponent* Sender) { NMPOP3RetrieveEnd(Sender); };
+  BindPop3Events(true);
+}
+
+void TPelicoreMainForm::BindPop3Events(bool Bind) {
+  TNMPOP3& P = *NMPOP3;
+  if (!Bind) {
+    P.OnConnect = nullptr;
+    P.OnDisconnect = nullptr;
+    P.OnConnectionFailed = nullptr;
+    P.OnList = nullptr;
+    P.OnRetrieveStart = nullptr;
+    P.OnRetrieveEnd = nullptr;
+    return;
+  }
+  P.OnConnect = [this](TComponent* Sender) { NMPOP3Connect(Sender); };
+  P.OnDisconnect = [this](TComponent* Sender) { NMPOP3Disconnect(Sender); };
+  P.OnConnectionFailed = [this](TComponent* Sender) { NMPOP3ConnectionFailed(Sender); };
+  P.OnList = [this](std::int32_t Msg, std::int32_t Size) { NMPOP3List(Msg, Size); };
+  P.OnRetrieveStart = [this](TComponent* Sender) { NMPOP3RetrieveStart(Sender); };
+  P.OnRetrieveEnd = [this](TComponent* Sender) { NMPOP3RetrieveEnd(Sender); };
 }
 
 void TPelicoreMainForm::SetStatus(const std::string& Status) {
@@ -277,15 +298,6 @@ void TPelicoreMainForm::NMPOP3Disconnect(TComponent*) {
 void TPelicoreMainForm::NMPOP3ConnectionFailed(TComponent*) {
   FBoxes.ShowMessage("接続に失敗しました");
   SetStatus("接続に失敗しました");
-}
-
-void TPelicoreMainForm::NMPOP3List(std::int32_t Msg, std::int32_t Size) {
-  auto* Row = new QTreeWidgetItem(MailListView);
-  Row->setFlags(Row->flags() | Qt::ItemIsUserCheckable);
-  Row->setCheckState(0, Qt::Unchecked);
-  Row->setText(0, Q(IntToStr(Msg)));
-  Row->setText(1, Q(IntToStr(Size / 1024 + 1)));
-  Row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
 }
 
 void TPelicoreMainForm::NMPOP3RetrieveStart(TComponent*) { SetStatus("メッセージを取得しています"); }
@@ -356,12 +368,7 @@ void TPelicoreMainForm::closeEvent(QCloseEvent* Event) {
     // window nobody could end that wait (the window sets no time-out), so
     // end it here, without QUIT and without raising further events.
     FClosing = true;
-    NMPOP3->OnConnect = nullptr;
-    NMPOP3->OnDisconnect = nullptr;
-    NMPOP3->OnConnectionFailed = nullptr;
-    NMPOP3->OnList = nullptr;
-    NMPOP3->OnRetrieveStart = nullptr;
-    NMPOP3->OnRetrieveEnd = nullptr;
+    BindPop3Events(false);
     NMPOP3->Abort();
   }
 }

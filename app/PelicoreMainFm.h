@@ -25,6 +25,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace pelicore {
 
@@ -32,6 +33,7 @@ class TAboutBox;
 class TLogEdit;
 class TMessageBoxes;
 class TNMPOP3;
+class TStringList;
 
 // What closing the window does once FormClose has run.
 enum class TCloseAction { None, Hide, Free, Minimize };
@@ -88,6 +90,9 @@ class TPelicoreMainForm : public QMainWindow {
   void NMPOP3List(std::int32_t Msg, std::int32_t Size);
   void NMPOP3RetrieveStart(TComponent* Sender);
   void NMPOP3RetrieveEnd(TComponent* Sender);
+  // The mailbox commands (MailboxView.cpp).
+  void GetSummaryActionExecute(QObject* Sender);
+  void DeleteMailActionExecute(QObject* Sender);
   // Reads the settings file when the window is first shown.
   void FormShow(QObject* Sender);
   // Writes the settings file; Action is left as it is.
@@ -117,11 +122,20 @@ class TPelicoreMainForm : public QMainWindow {
   void CreateActions();
   void CreateMenus();
   void CreatePop3();
+  // Binds NMPOP3's events to this window's handlers, or unbinds them all.
+  void BindPop3Events(bool Bind);
   QAction* NewAction(const char* Name, const char* Category, const char* Caption, int Key, bool Enabled);
   // Runs an action's handler for the event loop: errors go to the error box.
-  void RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender);
+  // A command that talks to the server does nothing while another one waits
+  // for it.
+  void RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender, bool TalksToServer);
   void SetStatus(const std::string& Text);
   void ShowConnectedActions(bool Connected);
+  // The mailbox list and the log (MailboxView.cpp).
+  QTreeWidgetItem* FindRow(std::int32_t Msg) const;
+  QTreeWidgetItem* SelectedRow() const;
+  void AppendLogLine(const std::string& Line);
+  void AppendLogLines(const TStringList& Lines);
   QSize FrameExtra() const;
   void ApplyPendingOuterSize();
 
@@ -129,6 +143,7 @@ class TPelicoreMainForm : public QMainWindow {
   std::string IniFileName;
   bool FShown = false;
   int FCommandDepth = 0;  // action handlers running, nested in waits
+  bool FServerCommand = false;  // a command that talks to the server runs
   bool FClosing = false;  // closed while a command was running
   // An outer size set before the platform told the frame's size; applied
   // again once the frame is known, so that stored sizes do not creep.
