@@ -13,8 +13,10 @@
 
 #include "app/LogEdit.h"
 #include "app/MessageBoxes.h"
+#include "app/MessageFile.h"
 #include "app/PelicoreMainFm.h"
 #include "app/QtText.h"
+#include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/Strings.h"
 #include "pop3/NMpop3.h"
@@ -61,12 +63,13 @@ QTreeWidgetItem* TPelicoreMainForm::SelectedRow() const {
 }
 
 // One line added to the log, as a text box adds a line: on a line of its own.
-// A line that does not fit whole is refused.
-void TPelicoreMainForm::AppendLogLine(const std::string& Line) {
+// A line that does not fit whole is refused when FailWhenFull, else cut.
+void TPelicoreMainForm::AppendLogLine(const std::string& Line, bool FailWhenFull) {
   QString Added = Q(Line) + QLatin1Char('\n');
   const QString Held = Memo1->toPlainText();
   if (!Held.isEmpty() && !Held.endsWith(QLatin1Char('\n'))) Added.prepend(QLatin1Char('\n'));
-  if (Memo1->Length() + Added.size() > Memo1->MaxLength()) throw Exception("RichEdit での行の挿入エラー");
+  if (FailWhenFull && Memo1->Length() + Added.size() > Memo1->MaxLength())
+    throw Exception("RichEdit での行の挿入エラー");
   QTextCursor Cursor(Memo1->document());
   Cursor.movePosition(QTextCursor::End);
   Cursor.insertText(Added);
@@ -95,7 +98,7 @@ void TPelicoreMainForm::GetSummaryActionExecute(QObject*) {
       AppendSubItem(Row, Summary.From);
       AppendSubItem(Row, Summary.MessageId);
     }
-    AppendLogLine("MessageNo.:" + IntToStr(N));
+    AppendLogLine("MessageNo.:" + IntToStr(N), true);
     AppendLogLines(Summary.Header);
   }
   GetSummaryAction->setEnabled(false);
@@ -113,6 +116,24 @@ void TPelicoreMainForm::DeleteMailActionExecute(QObject*) {
   NMPOP3->DeleteMailMessage(N);
   if (Deleted.isValid()) delete MailListView->takeTopLevelItem(Deleted.row());
   SetStatus("No." + IntToStr(N) + " のメールを削除しました。");
+}
+
+// The message is written straight from the component's two lists, Head and
+// then RawBody: gathering them in a list of its own first would hold a
+// 100 MiB message twice.
+void TPelicoreMainForm::DownloadMailActionExecute(QObject*) {
+  QTreeWidgetItem* Row = SelectedRow();
+  if (Row == nullptr) return;
+  const std::int32_t N = StrToInt(Row->text(0).toStdString());
+  SetStatus("No." + IntToStr(N) + " のメールをダウンロードしています．．．");
+  NMPOP3->GetMailMessage(N);
+  const TMailMessage& Message = *NMPOP3->MailMessage;
+  const std::string Written = WriteMessageFile(Application().ProgramFolder(), MessageFileName(Message.Subject),
+                                               Message.Head, Message.RawBody);
+  // The name may differ from the Subject (made safe, or numbered because it
+  // was taken): the log tells where the message went.
+  AppendLogLine("保存先：" + Written, false);
+  SetStatus("No." + IntToStr(N) + " のメールをダウンロードしました。");
 }
 
 }  // namespace pelicore

@@ -172,6 +172,7 @@ void TPelicoreMainForm::CreateActions() {
   Bind(DisconnectAction, &TPelicoreMainForm::DisconnectActionExecute, true);
   Bind(GetSummaryAction, &TPelicoreMainForm::GetSummaryActionExecute, true);
   Bind(DeleteMailAction, &TPelicoreMainForm::DeleteMailActionExecute, true);
+  Bind(DownloadMailAction, &TPelicoreMainForm::DownloadMailActionExecute, true);
   Bind(AboutAction, &TPelicoreMainForm::AboutActionExecute, false);
 }
 

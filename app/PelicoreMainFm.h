@@ -93,6 +93,7 @@ class TPelicoreMainForm : public QMainWindow {
   // The mailbox commands (MailboxView.cpp).
   void GetSummaryActionExecute(QObject* Sender);
   void DeleteMailActionExecute(QObject* Sender);
+  void DownloadMailActionExecute(QObject* Sender);
   // Reads the settings file when the window is first shown.
   void FormShow(QObject* Sender);
   // Writes the settings file; Action is left as it is.
@@ -134,7 +135,7 @@ class TPelicoreMainForm : public QMainWindow {
   // The mailbox list and the log (MailboxView.cpp).
   QTreeWidgetItem* FindRow(std::int32_t Msg) const;
   QTreeWidgetItem* SelectedRow() const;
-  void AppendLogLine(const std::string& Line);
+  void AppendLogLine(const std::string& Line, bool FailWhenFull);
   void AppendLogLines(const TStringList& Lines);
   QSize FrameExtra() const;
   void ApplyPendingOuterSize();

@@ -1,4 +1,8 @@
 // The mailbox commands through the window against the private Dovecot.
+#include <unistd.h>
+
+#include <set>
+
 #include "app/LogEdit.h"
 #include "tests/app/DovecotWindow.h"
 
@@ -67,6 +71,47 @@ TEST_F(DovecotMailboxTest, DeletedMessageStaysNumberedAndGoesAtTheLogout) {
   EXPECT_EQ(Server->MessagesOnDisk("deleting"), 5);
   Form->DisconnectAction->trigger();
   EXPECT_EQ(Server->MessagesOnDisk("deleting"), 4);
+}
+
+std::string WithCrLf(const std::string& LfText) {
+  std::string Text;
+  for (char C : LfText) Text += C == '\n' ? std::string("\r\n") : std::string(1, C);
+  return Text;
+}
+
+// Every message of the corpus, downloaded in turn: each file holds the
+// message exactly as the server keeps it (with CR LF), under a name that
+// stays in the program folder and replaces nothing.
+TEST_F(DovecotMailboxTest, DownloadsTheWholeCorpusByteForByte) {
+  // Attachments of the multipart message go to the current folder.
+  const std::string Before = std::filesystem::current_path();
+  ASSERT_EQ(::chdir(Temp.Path().c_str()), 0);
+  Open();
+  ConnectAs("corpus");
+  const auto& Corpus = DownloadCorpus();
+  ASSERT_EQ(Rows().size(), Corpus.size());
+  std::string Log;
+  for (std::size_t I = 0; I < Corpus.size(); ++I) {
+    Form->MailListView->setCurrentItem(Form->MailListView->topLevelItem(static_cast<int>(I)));
+    Form->DownloadMailAction->trigger();
+    EXPECT_EQ(Status(), "No." + std::to_string(I + 1) + " のメールをダウンロードしました。");
+    Log += "保存先：" + Folder + Corpus[I].FileName + "\n";
+  }
+  EXPECT_TRUE(Boxes.Shown.empty()) << Boxes.Shown[0].Text;
+  EXPECT_EQ(Form->Memo1->toPlainText().toStdString(), Log);
+  EXPECT_EQ(Actions(), Connected);
+  EXPECT_EQ(Rows().size(), Corpus.size());
+  Form->DisconnectAction->trigger();
+  ASSERT_EQ(::chdir(Before.c_str()), 0);
+
+  std::set<std::string> Expected = {"note.txt"};
+  for (const CorpusMessage& M : Corpus) {
+    Expected.insert(M.FileName);
+    EXPECT_EQ(TempFolder::ReadFile(Folder + M.FileName), WithCrLf(M.Text)) << M.FileName;
+  }
+  std::set<std::string> Found;
+  for (const auto& E : std::filesystem::directory_iterator(Temp.Path())) Found.insert(E.path().filename());
+  EXPECT_EQ(Found, Expected);
 }
 
 }  // namespace

@@ -26,9 +26,35 @@ std::string NumberedMessage(int N) {
          "@example.test>\n\nBody " + Id + "\n";
 }
 
-const std::vector<std::string>& DownloadCorpus() {
-  static const std::vector<std::string> Corpus = {};
+const std::vector<CorpusMessage>& DownloadCorpus() {
+  static const std::vector<CorpusMessage> Corpus = {
+      {"Subject: Hello\nFrom: Alice <alice@example.test>\n\nHi there.\nSecond line.\n", " Hello.eml"},
+      {"Subject: Dots\n\nbefore\n.\n..twice\n.x\nafter\n", " Dots.eml"},
+      {"Subject: Empty body\n\n", " Empty body.eml"},
+      {"Subject: \xe4\xbb\xb6\xe5\x90\x8d\n\n\xe6\x9c\xac\xe6\x96\x87\n", " \xe4\xbb\xb6\xe5\x90\x8d.eml"},
+      {"From: nobody@example.test\n\nNo subject at all.\n", ".eml"},
+      {"Subject: ../../x\n\nclimbing\n", " .._.._x.eml"},
+      {"Subject: a/b\n\nslash\n", " a_b.eml"},
+      {"Subject: tab\there\x01\x7f\n\ncontrols\n", " tab_here__.eml"},
+      {"Subject: " + std::string(400, 'L') + "\n\nlong subject\n", " " + std::string(250, 'L') + ".eml"},
+      {"Subject: Twice\n\nfirst\n", " Twice.eml"},
+      {"Subject: Twice\n\nsecond\n", " Twice_1.eml"},
+      {"Subject: Long line\n\n" + std::string(100000, 'q') + "\n", " Long line.eml"},
+      {"Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\nFrom: =?UTF-8?B?5bGx55Sw?= <yamada@example.test>\n\n"
+       "encoded words\n",
+       " =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=.eml"},
+      {"Subject: Parts\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XYZ\"\n\n"
+       "preamble\n--XYZ\nContent-Type: text/plain\n\nfirst part\n--XYZ\n"
+       "Content-Type: text/plain; name=\"note.txt\"\n\nsecond part\n--XYZ--\n",
+       " Parts.eml"},
+  };
   return Corpus;
+}
+
+std::vector<std::string> CorpusTexts() {
+  std::vector<std::string> Texts;
+  for (const CorpusMessage& M : DownloadCorpus()) Texts.push_back(M.Text);
+  return Texts;
 }
 
 DovecotServer& AppDovecot() {
@@ -38,7 +64,7 @@ DovecotServer& AppDovecot() {
     S.AddUser("empty", "secret", {});
     S.AddUser("twelve", "secret", Numbered(12));
     S.AddUser("deleting", "secret", Numbered(5));
-    S.AddUser("corpus", "secret", DownloadCorpus());
+    S.AddUser("corpus", "secret", CorpusTexts());
     S.Start();
     return S;
   }();

@@ -16,8 +16,14 @@ namespace pelicore::testing {
 // Message-ID numbered alike.
 std::string NumberedMessage(int N);
 
-// Messages of the mailbox "corpus", as stored (LF line ends), for downloads.
-const std::vector<std::string>& DownloadCorpus();
+// A message of the mailbox "corpus" as stored (LF line ends), and the name
+// its download gets in an empty folder, in mailbox order.
+struct CorpusMessage {
+  std::string Text;
+  std::string FileName;
+};
+const std::vector<CorpusMessage>& DownloadCorpus();
+std::vector<std::string> CorpusTexts();
 
 DovecotServer& AppDovecot();
 

@@ -1,10 +1,13 @@
-// Get summary and Delete through the window against a scripted server: the
-// rows and the log they fill, exactly what they send, and how they end when
-// the server refuses, the log is full, the connection drops or another
-// command is started inside their wait.
+// The mailbox commands through the window against a scripted server: the
+// rows, the log and the files they fill, exactly what they send, and how they
+// end when the server refuses, the log is full, the folder is read-only, the
+// connection drops or another command is started inside their wait.
 #include <QTimer>
 
+#include <filesystem>
+
 #include "app/LogEdit.h"
+#include "tests/app/ReadOnlyFolder.h"
 #include "tests/app/ScriptedWindow.h"
 
 namespace pelicore::testing {
@@ -35,6 +38,15 @@ class MailboxCommandsTest : public ScriptedWindowTest {
   void DuringOperations(std::function<void()> Body) {
     Form->NMPOP3->ReportLevel = 8;
     Form->NMPOP3->OnStatus = [Body](TComponent*, const std::string&) { Body(); };
+  }
+  void Retrieve(int N, const std::string& Body = "body\r\n") {
+    Client("RETR " + std::to_string(N) + "\r\n");
+    Server("+OK\r\n" + HeaderOf(N) + Body + ".\r\n");
+  }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> Names;
+    for (const auto& E : std::filesystem::directory_iterator(Temp.Path())) Names.push_back(E.path().filename());
+    return Names;
   }
 };
 
@@ -131,7 +143,9 @@ TEST_F(MailboxCommandsTest, DeleteAsksFirstAndRemovesTheRowItTookTheNumberFrom) 
   ConnectToPeer();
 
   Form->DeleteMailAction->trigger();  // no row selected
+  Form->DownloadMailAction->trigger();
   EXPECT_TRUE(Boxes.Shown.empty());
+  EXPECT_EQ(Status(), "3件のメッセージが存在します");
 
   Select(1);
   Boxes.Answers = {false};
@@ -229,6 +243,62 @@ TEST_F(MailboxCommandsTest, ClosingDuringASummaryEndsItQuietly) {
   EXPECT_EQ(Log(), "");
   EXPECT_FALSE(Form->isVisible());
   Form.reset();
+  Verify();
+}
+
+TEST_F(MailboxCommandsTest, DownloadIntoAReadOnlyFolderFailsWithThePathAndChangesNothing) {
+  Login({100, 100});
+  Retrieve(1);
+  Peer.ExpectClose();
+  ConnectToPeer();
+  Select(0);
+  {
+    ReadOnlyFolder Locked(Temp.Path());
+    Form->DownloadMailAction->trigger();
+  }
+  EXPECT_EQ(Errors(), (std::vector<ShownBox>{{"error", "ファイル " + Folder + " S1.eml を作成できません.", "Pelicore"}}));
+  EXPECT_EQ(Status(), "メッセージを取得しました");
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1:1", "2:1"}));
+  EXPECT_EQ(Actions(), Connected);
+  EXPECT_TRUE(Files().empty());
+  Form.reset();
+  Verify();
+}
+
+TEST_F(MailboxCommandsTest, ConnectionDroppedDuringADownloadWritesNothing) {
+  Login({100});
+  Client("RETR 1\r\n");
+  Server("+OK\r\n" + HeaderOf(1) + "first half of the bo");
+  Peer.Close();
+  ConnectToPeer();
+  Select(0);
+  Form->DownloadMailAction->trigger();
+  EXPECT_EQ(Errors(), (std::vector<ShownBox>{{"error", std::string(kConnectionClosedText) + ".", "Pelicore"}}));
+  EXPECT_EQ(Status(), "メッセージを取得しました") << "the end event follows the disconnect";
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_EQ(Actions(), Disconnected);
+  EXPECT_TRUE(Files().empty());
+  Verify();
+}
+
+TEST_F(MailboxCommandsTest, ClosingDuringADownloadEndsItWithoutAFile) {
+  Login({100});
+  Client("RETR 1\r\n");
+  Server("+OK\r\n" + HeaderOf(1) + "the body that never ends\r\n");
+  Peer.ExpectClose();
+  ConnectToPeer();
+  Select(0);
+  bool Posted = false;
+  DuringOperations([&] {
+    if (Posted) return;
+    Posted = true;
+    QTimer::singleShot(0, Form.get(), [this] { Form->close(); });
+  });
+  Form->DownloadMailAction->trigger();
+  EXPECT_TRUE(Boxes.Shown.empty());
+  EXPECT_FALSE(Form->isVisible());
+  Form.reset();
+  EXPECT_EQ(Files(), std::vector<std::string>{"Pelicore.ini"});
   Verify();
 }
 
