@@ -8,6 +8,8 @@
 // connection and the disconnect event emptied the list) and the selection
 // may have moved; the handlers look again after each wait.
 #include <QPersistentModelIndex>
+#include <QProgressBar>
+#include <QTimer>
 #include <QTextCursor>
 #include <QTreeWidget>
 
@@ -28,6 +30,49 @@ namespace {
 constexpr int kSizeColumn = 1;
 // The octets that the listing gave, kept beside the kilobytes shown.
 constexpr int kListedOctetsRole = Qt::UserRole;
+
+// How far a download has come, shown in the progress bar while it runs and
+// hidden when it ends, however it ends. The component raises no event while
+// a message arrives, so a timer looks at the lines stored so far (each counts
+// with its CR LF) and takes in only those added since its last look. The
+// timer ticks inside the retrieval's waits, which dispatch events.
+class TDownloadProgress {
+ public:
+  static constexpr int IntervalMs = 50;
+
+  TDownloadProgress(QProgressBar* Bar, const TMailMessage& Message, int ListedOctets)
+      : FBar(Bar), FMessage(Message) {
+    FBar->setRange(0, qMax(ListedOctets, 1));
+    FBar->setValue(0);
+    FBar->show();
+    QObject::connect(&FTimer, &QTimer::timeout, [this] { Update(); });
+    FTimer.start(IntervalMs);
+  }
+  ~TDownloadProgress() { FBar->hide(); }
+  TDownloadProgress(const TDownloadProgress&) = delete;
+  TDownloadProgress& operator=(const TDownloadProgress&) = delete;
+
+ private:
+  void Update() {
+    Take(FMessage.Head, FHeadSeen);
+    Take(FMessage.RawBody, FBodySeen);
+    FBar->setValue(static_cast<int>(qMin<std::int64_t>(FBytes, FBar->maximum())));
+  }
+  void Take(const TStringList& Lines, int& Seen) {
+    if (Lines.Count() < Seen) {  // emptied for the message: start again
+      Seen = 0;
+      FBytes = 0;
+    }
+    for (; Seen < Lines.Count(); ++Seen) FBytes += static_cast<std::int64_t>(Lines[Seen].size()) + 2;
+  }
+
+  QProgressBar* FBar;
+  const TMailMessage& FMessage;
+  QTimer FTimer;
+  int FHeadSeen = 0;
+  int FBodySeen = 0;
+  std::int64_t FBytes = 0;
+};
 
 // Sub-items are only ever appended: a row summarised twice gets columns that
 // no header shows.
@@ -126,7 +171,11 @@ void TPelicoreMainForm::DownloadMailActionExecute(QObject*) {
   if (Row == nullptr) return;
   const std::int32_t N = StrToInt(Row->text(0).toStdString());
   SetStatus("No." + IntToStr(N) + " のメールをダウンロードしています．．．");
-  NMPOP3->GetMailMessage(N);
+  {
+    TDownloadProgress Progress(ProgressBar, *NMPOP3->MailMessage,
+                               Row->data(kSizeColumn, kListedOctetsRole).toInt());
+    NMPOP3->GetMailMessage(N);
+  }
   const TMailMessage& Message = *NMPOP3->MailMessage;
   const std::string Written = WriteMessageFile(Application().ProgramFolder(), MessageFileName(Message.Subject),
                                                Message.Head, Message.RawBody);

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -134,6 +136,18 @@ void TPelicoreMainForm::CreateControls() {
   StateLabel = NewLabel(GroupBox1, "ここに通信状態が表示されます。", 16, 20, 167, 12);
   StateLabel->setObjectName(QStringLiteral("StateLabel"));
 
+  // In the free corner between the log and the status frame.
+  ProgressBar = new QProgressBar(Panel1);
+  ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  ProgressBar->setGeometry(208, 101, 98, 14);
+  ProgressBar->setTextVisible(false);
+  ProgressBar->hide();
+  CancelButton = new QPushButton(QStringLiteral("キャンセル"), Panel1);
+  CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  CancelButton->setGeometry(208, 117, 98, 22);
+  CancelButton->setFocusPolicy(Qt::NoFocus);
+  CancelButton->hide();
+
   setTabOrder(MailListView, HostEdit);
   setTabOrder(HostEdit, UserIDEdit);
   setTabOrder(UserIDEdit, PasswordEdit);
@@ -163,6 +177,15 @@ void TPelicoreMainForm::CreateActions() {
   DeleteMailAction = NewAction("DeleteMailAction", "メール操作", "選択されたメールの削除(&D)", Qt::Key_Delete, false);
   DownloadMailAction = NewAction("DownloadMailAction", "メール操作", "メールのダウンロード(&G)", Qt::Key_Insert, false);
   AboutAction = NewAction("AboutAction", "", "バージョン情報(&A)", Qt::Key_F12, true);
+  // Not one of the six: on no menu, and not in ActionList1.
+  CancelAction = new QAction(QStringLiteral("キャンセル"), this);
+  CancelAction->setObjectName(QStringLiteral("CancelAction"));
+  CancelAction->setShortcut(QKeySequence(Qt::Key_Escape));
+  CancelAction->setShortcutContext(Qt::WindowShortcut);
+  CancelAction->setEnabled(false);
+  addAction(CancelAction);
+  connect(CancelAction, &QAction::triggered, this, [this] { Guarded([this] { CancelActionExecute(CancelAction); }); });
+  connect(CancelButton, &QPushButton::clicked, CancelAction, &QAction::trigger);
 
   auto Bind = [this](QAction* Action, void (TPelicoreMainForm::*Handler)(QObject*), bool TalksToServer) {
     connect(Action, &QAction::triggered, this,
@@ -181,7 +204,11 @@ void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*),
   // The component would ignore a second operation, but the command around
   // it would go on with the results of the first.
   if (TalksToServer && FServerCommand) return;
-  if (TalksToServer) FServerCommand = true;
+  if (TalksToServer) {
+    FServerCommand = true;
+    FCanceled = false;
+    ShowWaiting(true);
+  }
   ++FCommandDepth;
   Guarded([&] {
     try {
@@ -193,7 +220,25 @@ void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*),
     }
   });
   --FCommandDepth;
-  if (TalksToServer) FServerCommand = false;
+  if (TalksToServer) {
+    FServerCommand = false;
+    // A cancel that came after the last wait had ended must not end the
+    // next command's first wait.
+    if (FCanceled) NMPOP3->Canceled = false;
+    ShowWaiting(false);
+  }
+}
+
+void TPelicoreMainForm::ShowWaiting(bool Waiting) {
+  CancelAction->setEnabled(Waiting);
+  CancelButton->setVisible(Waiting);
+  if (!Waiting) ProgressBar->hide();
+}
+
+void TPelicoreMainForm::CancelActionExecute(QObject*) {
+  if (!FServerCommand) return;
+  FCanceled = true;
+  NMPOP3->Abort();
 }
 
 void TPelicoreMainForm::CreateMenus() {

@@ -24,6 +24,8 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QProgressBar;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -59,6 +61,11 @@ class TPelicoreMainForm : public QMainWindow {
   TLogEdit* Memo1;
   QGroupBox* GroupBox1;
   QLabel* StateLabel;
+  // Beside the status line while a command waits for the server: the bytes
+  // of a download against the size the listing gave, and a way out of the
+  // wait (also Esc, CancelAction). Hidden otherwise.
+  QProgressBar* ProgressBar;
+  QPushButton* CancelButton;
 
   // The commands. Each action carries its category in the property
   // "category". Menu items are the actions themselves.
@@ -69,6 +76,7 @@ class TPelicoreMainForm : public QMainWindow {
   QAction* DownloadMailAction;
   QAction* AboutAction;
   QList<QAction*> ActionList1;
+  QAction* CancelAction;  // Esc; enabled exactly while a server command runs
 
   QMenuBar* MainMenu1;
   QMenu* S1;
@@ -94,6 +102,11 @@ class TPelicoreMainForm : public QMainWindow {
   void GetSummaryActionExecute(QObject* Sender);
   void DeleteMailActionExecute(QObject* Sender);
   void DownloadMailActionExecute(QObject* Sender);
+  // Ends the wait of the running server command through the component's
+  // abort: the command fails with the abort error, and the connection, no
+  // longer in step with the server, is closed. Does nothing when no command
+  // runs.
+  void CancelActionExecute(QObject* Sender);
   // Reads the settings file when the window is first shown.
   void FormShow(QObject* Sender);
   // Writes the settings file; Action is left as it is.
@@ -137,6 +150,8 @@ class TPelicoreMainForm : public QMainWindow {
   QTreeWidgetItem* SelectedRow() const;
   void AppendLogLine(const std::string& Line, bool FailWhenFull);
   void AppendLogLines(const TStringList& Lines);
+  // Shows or hides what belongs to a waiting command.
+  void ShowWaiting(bool Waiting);
   QSize FrameExtra() const;
   void ApplyPendingOuterSize();
 
@@ -145,6 +160,7 @@ class TPelicoreMainForm : public QMainWindow {
   bool FShown = false;
   int FCommandDepth = 0;  // action handlers running, nested in waits
   bool FServerCommand = false;  // a command that talks to the server runs
+  bool FCanceled = false;       // the running command's wait was cancelled
   bool FClosing = false;  // closed while a command was running
   // An outer size set before the platform told the frame's size; applied
   // again once the frame is known, so that stored sizes do not creep.

@@ -3,6 +3,7 @@
 // sends, Client() a line the window must send next; Verify() checks that the
 // script ran as written and that the window sent nothing more.
 
+#include <optional>
 #include <string>
 
 #include "pop3/NMpop3.h"
@@ -81,7 +82,17 @@ class ScriptedWindowTest : public MainFormTest {
   }
   void Select(int I) { Form->MailListView->setCurrentItem(Form->MailListView->topLevelItem(I)); }
 
-  test::ScriptedPeer Peer;
+  // A fresh server for the next connection of the same test.
+  void NextPeer() {
+    FPeerSlot.emplace();
+    Sent.clear();
+  }
+
+ private:
+  std::optional<test::ScriptedPeer> FPeerSlot{std::in_place};
+
+ protected:
+  test::ScriptedPeer& Peer = *FPeerSlot;  // the same object across NextPeer()
   std::string Sent;
 };
 
