@@ -43,7 +43,7 @@ TEST_F(WaitsTest, DownloadShowsItsProgressAndHidesItAtTheEnd) {
   Login({static_cast<int>(Wire.size())});
   Client("RETR 1\r\n");
   Server("+OK\r\n" + Header);
-  Server(Wire.substr(Header.size()) + ".\r\n", 1000, test::ScriptedPeer::Ms(100));
+  Peer.Send(Wire.substr(Header.size()) + ".\r\n", 1000, test::ScriptedPeer::Ms(100));
   Peer.ExpectClose();
   ConnectToPeer();
   EXPECT_FALSE(Form->ProgressBar->isVisible());
@@ -76,37 +76,35 @@ TEST_F(WaitsTest, DownloadShowsItsProgressAndHidesItAtTheEnd) {
 TEST_F(WaitsTest, EscEndsAStalledWaitAndLeavesAUsableWindow) {
   struct Case {
     const char* Name;
-    std::function<void()> Script;  // up to the stall
-    std::function<void()> Run;
+    std::function<void(test::Dialogue&)> Script;  // up to the stall
+    std::function<void(test::Dialogue&)> Run;
     ShownBox Error;
     const char* Status;
   } Cases[] = {
-      {"connect that is never greeted", [] {},
-       [this] {
+      {"connect that is never greeted", [](test::Dialogue&) {},
+       [this](test::Dialogue& D) {
          EscAtTheFirstWait();
-         ConnectToPeer();
+         ConnectTo(D);
        },
        {"error", "Socket readln aborted.", "Pelicore"}, "切断されました。"},
       {"summary that stops half-way",
-       [this] {
-         Login({100});
-         Client("TOP 1 0\r\n");
-         Server("+OK\r\nSubject: S1\r\n");
+       [](test::Dialogue& D) {
+         ScriptLogin(D, {1}, {100});
+         D.Client("TOP 1 0\r\n").Server("+OK\r\nSubject: S1\r\n");
        },
-       [this] {
-         ConnectToPeer();
+       [this](test::Dialogue& D) {
+         ConnectTo(D);
          EscAtTheFirstWait();
          Form->GetSummaryAction->trigger();
        },
        {"error", "Socket readln aborted.", "Pelicore"}, "切断されました。"},
       {"download that stops half-way",
-       [this] {
-         Login({100});
-         Client("RETR 1\r\n");
-         Server("+OK\r\n" + HeaderOf(1) + "the first line\r\nthe sec");
+       [](test::Dialogue& D) {
+         ScriptLogin(D, {1}, {100});
+         D.Client("RETR 1\r\n").Server("+OK\r\n" + HeaderOf(1) + "the first line\r\nthe sec");
        },
-       [this] {
-         ConnectToPeer();
+       [this](test::Dialogue& D) {
+         ConnectTo(D);
          Select(0);
          EscAtTheFirstWait();
          Form->DownloadMailAction->trigger();
@@ -115,13 +113,13 @@ TEST_F(WaitsTest, EscEndsAStalledWaitAndLeavesAUsableWindow) {
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.Name);
-    NextPeer();
+    test::Dialogue D;
     Boxes.Shown.clear();
     Pressed = false;
     Form->NMPOP3->OnStatus = nullptr;
-    C.Script();
-    Peer.ExpectClose();
-    C.Run();
+    C.Script(D);
+    D.ExpectClose();
+    C.Run(D);
     EXPECT_TRUE(Pressed);
     EXPECT_EQ(Boxes.Shown, std::vector<ShownBox>{C.Error});
     EXPECT_EQ(Status(), C.Status);
@@ -130,22 +128,23 @@ TEST_F(WaitsTest, EscEndsAStalledWaitAndLeavesAUsableWindow) {
     EXPECT_FALSE(Waiting());
     EXPECT_FALSE(Form->ProgressBar->isVisible());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Temp.Path()), {}), 0) << "no file";
-    Verify();
+    D.Verify();
   }
 
   // The cancel is spent: the next connect and summary run to their end.
-  NextPeer();
+  test::Dialogue D;
   Boxes.Shown.clear();
-  Login({100});
-  Summary(1);
-  Peer.ExpectClose();
+  ScriptLogin(D, {1}, {100});
+  D.Client("TOP 1 0\r\n").Server("+OK\r\n" + HeaderOf(1) + ".\r\n");
+  D.Client("LIST 1\r\n").Server("+OK 1 100\r\n");
+  D.ExpectClose();
   Form->NMPOP3->OnStatus = nullptr;
-  ConnectToPeer();
+  ConnectTo(D);
   Form->GetSummaryAction->trigger();
   EXPECT_TRUE(Boxes.Shown.empty());
   EXPECT_EQ(Actions(), "010111");
   Form.reset();
-  Verify();
+  D.Verify();
 }
 
 // Nothing waits: Esc and the (hidden) Cancel do nothing, and leave nothing
