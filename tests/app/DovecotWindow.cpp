@@ -31,6 +31,7 @@ const std::vector<CorpusMessage>& DownloadCorpus() {
       {"Subject: Hello\nFrom: Alice <alice@example.test>\n\nHi there.\nSecond line.\n", " Hello.eml"},
       {"Subject: Dots\n\nbefore\n.\n..twice\n.x\nafter\n", " Dots.eml"},
       {"Subject: Empty body\n\n", " Empty body.eml"},
+      {"Subject: No final newline\n\nfirst\nlast without newline", " No final newline.eml"},
       {"Subject: \xe4\xbb\xb6\xe5\x90\x8d\n\n\xe6\x9c\xac\xe6\x96\x87\n", " \xe4\xbb\xb6\xe5\x90\x8d.eml"},
       {"From: nobody@example.test\n\nNo subject at all.\n", ".eml"},
       {"Subject: ../../x\n\nclimbing\n", " .._.._x.eml"},
