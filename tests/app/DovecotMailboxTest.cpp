@@ -42,6 +42,7 @@ TEST_F(DovecotMailboxTest, SummaryOfTwelveMessages) {
   EXPECT_EQ(Form->Memo1->toPlainText().toStdString(), Log);
   EXPECT_EQ(Status(), "メッセージを取得しました");
   EXPECT_EQ(Actions(), "010111");
+  Render("pelicore-summary.png");
   Form->DisconnectAction->trigger();
 }
 
@@ -104,6 +105,7 @@ TEST_F(DovecotMailboxTest, DownloadsTheWholeCorpusByteForByte) {
   EXPECT_EQ(Form->Memo1->toPlainText().toStdString(), Log);
   EXPECT_EQ(Actions(), Connected);
   EXPECT_EQ(Rows().size(), Corpus.size());
+  Render("pelicore-download.png");
   Form->DisconnectAction->trigger();
   ASSERT_EQ(::chdir(Before.c_str()), 0);
 

@@ -50,9 +50,15 @@ TEST_F(WaitsTest, DownloadShowsItsProgressAndHidesItAtTheEnd) {
   Select(0);
 
   std::vector<int> Seen;  // the bar's values while shown
+  bool Rendered = false;
   QTimer Watch;
   QObject::connect(&Watch, &QTimer::timeout, [&] {
-    if (Form->ProgressBar->isVisible()) Seen.push_back(Form->ProgressBar->value());
+    if (!Form->ProgressBar->isVisible()) return;
+    Seen.push_back(Form->ProgressBar->value());
+    if (!Rendered && Seen.back() > Form->ProgressBar->maximum() / 2) {
+      Rendered = true;
+      Render("pelicore-progress.png");
+    }
   });
   Watch.start(10);
   Form->DownloadMailAction->trigger();
