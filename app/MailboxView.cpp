@@ -18,6 +18,7 @@
 #include "app/MessageFile.h"
 #include "app/PelicoreMainFm.h"
 #include "app/QtText.h"
+#include "app/ReadableHeader.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/Strings.h"
@@ -76,7 +77,13 @@ class TDownloadProgress {
 
 // Sub-items are only ever appended: a row summarised twice gets columns that
 // no header shows.
-void AppendSubItem(QTreeWidgetItem* Row, const std::string& Text) { Row->setText(Row->columnCount(), Q(Text)); }
+// Header values also carry their readable form (decoded words and charsets)
+// as the cell's tooltip; the cell keeps the value as stored.
+void AppendSubItem(QTreeWidgetItem* Row, const std::string& Text, bool Readable = false) {
+  const int Column = Row->columnCount();
+  Row->setText(Column, Q(Text));
+  if (Readable) Row->setToolTip(Column, Q(ReadableHeader(Text)));
+}
 
 }  // namespace
 
@@ -139,8 +146,8 @@ void TPelicoreMainForm::GetSummaryActionExecute(QObject*) {
     NMPOP3->GetSummary(N);
     const TSummary& Summary = *NMPOP3->Summary;
     if (QTreeWidgetItem* Row = FindRow(N)) {
-      AppendSubItem(Row, Summary.Subject);
-      AppendSubItem(Row, Summary.From);
+      AppendSubItem(Row, Summary.Subject, true);
+      AppendSubItem(Row, Summary.From, true);
       AppendSubItem(Row, Summary.MessageId);
     }
     AppendLogLine("MessageNo.:" + IntToStr(N), true);

@@ -2,7 +2,9 @@
 // rows, the log and the files they fill, exactly what they send, and how they
 // end when the server refuses, the log is full, the folder is read-only, the
 // connection drops or another command is started inside their wait.
+#include <QPainter>
 #include <QTimer>
+#include <QToolTip>
 
 #include <filesystem>
 
@@ -63,6 +65,44 @@ TEST_F(MailboxCommandsTest, SummariesLandInTheRowWhoseWholeCaptionIsTheNumber) {
   EXPECT_EQ(Log(), LogOf(1, 12));
   EXPECT_EQ(Status(), "メッセージを取得しました");
   EXPECT_EQ(Actions(), Summarised);
+  Form.reset();
+  Verify();
+}
+
+// Encoded Japanese headers: the cells keep the value as stored, the tooltips
+// read as text.
+TEST_F(MailboxCommandsTest, SubjectAndFromCellsCarryTheirReadableFormAsTooltip) {
+  Login({100});
+  Client("TOP 1 0\r\n");
+  Server("+OK\r\nSubject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
+         "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.test>\r\nMessage-ID: <j@example.test>\r\n\r\n.\r\n");
+  Client("LIST 1\r\n");
+  Server("+OK 1 100\r\n");
+  ExpectClose();
+  ConnectToPeer();
+  Form->GetSummaryAction->trigger();
+  EXPECT_TRUE(Boxes.Shown.empty());
+  QTreeWidgetItem* Row = Form->MailListView->topLevelItem(0);
+  EXPECT_EQ(Row->text(2).toStdString(), " =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=");
+  EXPECT_EQ(Row->toolTip(2).toStdString(), "テスト");
+  EXPECT_EQ(Row->text(3).toStdString(), " =?UTF-8?B?5bGx55Sw?= <yamada@example.test>");
+  EXPECT_EQ(Row->toolTip(3).toStdString(), "山田 <yamada@example.test>");
+  EXPECT_EQ(Row->toolTip(4), "") << "the identifier is no header text to decode";
+
+  // A picture of the window with the Subject's tooltip shown over it.
+  QTreeWidget* List = Form->MailListView;
+  const QPoint Cell = List->visualItemRect(Row).topLeft() + QPoint(List->columnViewportPosition(2) + 40, 8);
+  QToolTip::showText(List->viewport()->mapToGlobal(Cell), Row->toolTip(2), List->viewport());
+  QWidget* Tip = nullptr;
+  for (QWidget* W : QApplication::topLevelWidgets())
+    if (W->inherits("QTipLabel") && W->isVisible()) Tip = W;
+  ASSERT_NE(Tip, nullptr);
+  QPixmap Shot = Form->grab();
+  QPainter Paint(&Shot);
+  Paint.drawPixmap(Form->mapFromGlobal(Tip->pos()), Tip->grab());
+  Paint.end();
+  EXPECT_TRUE(Shot.save(QStringLiteral(QT_TESTCASE_BUILDDIR "/pelicore-tooltip.png")));
+  QToolTip::hideText();
   Form.reset();
   Verify();
 }
