@@ -23,6 +23,7 @@
 #include "app/PelicoreAbout.h"
 #include "app/PelicoreFont.h"
 #include "app/QtText.h"
+#include "app/SettingsNames.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/IniFile.h"
@@ -351,34 +352,36 @@ void TPelicoreMainForm::NMPOP3RetrieveStart(TComponent*) { SetStatus("メッセ�
 void TPelicoreMainForm::NMPOP3RetrieveEnd(TComponent*) { SetStatus("メッセージを取得しました"); }
 
 void TPelicoreMainForm::FormShow(QObject*) {
-  IniFileName = Application().ProgramFolder() + "Pelicore.ini";
+  namespace Key = SettingsKey;
+  IniFileName = Application().ProgramFolder() + SettingsFileBaseName;
   TIniFile Ini(IniFileName);
   if (!Ini.Exists()) return;
-  SetOuterTop(Ini.ReadInteger("Pelicore", "Top", OuterTop()));
-  SetOuterLeft(Ini.ReadInteger("Pelicore", "Left", OuterLeft()));
-  SetOuterHeight(Ini.ReadInteger("Pelicore", "Height", OuterHeight()));
-  SetOuterWidth(Ini.ReadInteger("Pelicore", "Width", OuterWidth()));
-  SaveDataCheckBox->setChecked(Ini.ReadBool("Pelicore", "SavePVData", true));
-  HostEdit->setText(Q(Ini.ReadString("PRAIVATE", "Host", "")));
-  UserIDEdit->setText(Q(Ini.ReadString("PRAIVATE", "UserID", "")));
-  PasswordEdit->setText(Q(Ini.ReadString("PRAIVATE", "Password", "")));
-  PortEdit->setText(Q(IntToStr(Ini.ReadInteger("PRAIVATE", "Port", 110))));
+  SetOuterTop(Ini.ReadInteger(WindowSection, Key::Top, OuterTop()));
+  SetOuterLeft(Ini.ReadInteger(WindowSection, Key::Left, OuterLeft()));
+  SetOuterHeight(Ini.ReadInteger(WindowSection, Key::Height, OuterHeight()));
+  SetOuterWidth(Ini.ReadInteger(WindowSection, Key::Width, OuterWidth()));
+  SaveDataCheckBox->setChecked(Ini.ReadBool(WindowSection, Key::SaveAccount, true));
+  HostEdit->setText(Q(Ini.ReadString(AccountSection, Key::Host, "")));
+  UserIDEdit->setText(Q(Ini.ReadString(AccountSection, Key::UserID, "")));
+  PasswordEdit->setText(Q(Ini.ReadString(AccountSection, Key::Password, "")));
+  PortEdit->setText(Q(IntToStr(Ini.ReadInteger(AccountSection, Key::Port, DefaultPop3Port))));
 }
 
 void TPelicoreMainForm::FormClose(QObject*, TCloseAction&) {
+  namespace Key = SettingsKey;
   if (IniFileName.empty()) return;  // never shown: nothing was read
   TIniFile Ini(IniFileName);
-  Ini.WriteInteger("Pelicore", "Top", OuterTop());
-  Ini.WriteInteger("Pelicore", "Left", OuterLeft());
-  Ini.WriteInteger("Pelicore", "Height", OuterHeight());
-  Ini.WriteInteger("Pelicore", "Width", OuterWidth());
+  Ini.WriteInteger(WindowSection, Key::Top, OuterTop());
+  Ini.WriteInteger(WindowSection, Key::Left, OuterLeft());
+  Ini.WriteInteger(WindowSection, Key::Height, OuterHeight());
+  Ini.WriteInteger(WindowSection, Key::Width, OuterWidth());
   const bool SaveAccount = SaveDataCheckBox->isChecked();
-  Ini.WriteBool("Pelicore", "SavePVData", SaveAccount);
+  Ini.WriteBool(WindowSection, Key::SaveAccount, SaveAccount);
   if (!SaveAccount) return;
-  Ini.WriteString("PRAIVATE", "Host", Text(HostEdit));
-  Ini.WriteString("PRAIVATE", "UserID", Text(UserIDEdit));
-  Ini.WriteString("PRAIVATE", "Password", Text(PasswordEdit));
-  Ini.WriteInteger("PRAIVATE", "Port", StrToInt(Text(PortEdit)));
+  Ini.WriteString(AccountSection, Key::Host, Text(HostEdit));
+  Ini.WriteString(AccountSection, Key::UserID, Text(UserIDEdit));
+  Ini.WriteString(AccountSection, Key::Password, Text(PasswordEdit));
+  Ini.WriteInteger(AccountSection, Key::Port, StrToInt(Text(PortEdit)));
 }
 
 void TPelicoreMainForm::showEvent(QShowEvent* Event) {

@@ -23,6 +23,7 @@ TNMPOP3::TNMPOP3(TComponent* AOwner)
       Summary(std::make_unique<TSummary>()),
       MailMessage(std::make_unique<TMailMessage>()) {
   Port = 110;
+  FReply.Start(RetrieveLimit);
 }
 
 TNMPOP3::~TNMPOP3() = default;
