@@ -18,3 +18,15 @@ run_suite() {
 run_suite "$root/build-test" -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELICORE_SANITIZE=ON -DPELICORE_BENCH=OFF
+
+# The fuzz target, built with clang and run briefly over its seeds and the
+# inputs that once failed; new findings go to a scratch folder.
+echo "== build-fuzz: configure and build"
+cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DPELICORE_FUZZ=ON -DPELICORE_TESTS=OFF -DPELICORE_BENCH=OFF >/dev/null
+cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_message_parts
+echo "== build-fuzz: a short run"
+fuzz_work="$(mktemp -d)"
+trap 'rm -rf "$fuzz_work"' EXIT
+"$root/build-fuzz/tests/fuzz/fuzz_message_parts" -max_total_time=10 -max_len=4096 -artifact_prefix="$fuzz_work/" \
+  "$fuzz_work" "$root/tests/fuzz/seeds" "$root/tests/fuzz/regressions"
