@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 
+#include "app/QtText.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "app/TlsErrorTexts.h"
@@ -11,8 +12,6 @@
 namespace pelicore {
 
 namespace {
-
-QString Q(const std::string& S) { return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size())); }
 
 QMessageBox::StandardButton ShowBox(QMessageBox::Icon Icon, const std::string& Text, const std::string& Caption,
                                     QMessageBox::StandardButtons Buttons, QMessageBox::StandardButton Default) {
