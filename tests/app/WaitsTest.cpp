@@ -115,7 +115,10 @@ TEST_F(WaitsTest, EscEndsAStalledWaitAndLeavesAUsableWindow) {
          EscAtTheFirstWait();
          Form->DownloadMailAction->trigger();
        },
-       {"error", "Socket send aborted.", "Pelicore"}, "メッセージを取得しました"},
+       // The stall may be met by the line reader or by the body reader's
+       // wait, depending on how the bytes before it were received: either
+       // way the box shows the component's own abort error.
+       {"error", "Socket send aborted.|Socket readln aborted.", "Pelicore"}, "メッセージを取得しました"},
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.Name);
@@ -127,7 +130,11 @@ TEST_F(WaitsTest, EscEndsAStalledWaitAndLeavesAUsableWindow) {
     D.ExpectClose();
     C.Run(D);
     EXPECT_TRUE(Pressed);
-    EXPECT_EQ(Boxes.Shown, std::vector<ShownBox>{C.Error});
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_EQ(Boxes.Shown[0].Kind, C.Error.Kind);
+    EXPECT_EQ(Boxes.Shown[0].Caption, C.Error.Caption);
+    const std::string Alternatives = std::string("|") + C.Error.Text + "|";
+    EXPECT_NE(Alternatives.find("|" + Boxes.Shown[0].Text + "|"), std::string::npos) << Boxes.Shown[0].Text;
     EXPECT_EQ(Status(), C.Status);
     EXPECT_EQ(Actions(), Disconnected);
     EXPECT_TRUE(Rows().empty());
