@@ -64,6 +64,9 @@ struct SocketState {
   bool ReadArmed = true;
   bool AcceptArmed = true;
   bool ClosePosted = false;
+  // A send found the socket's buffer full: watch for room, so that a sender
+  // waiting for the next event wakes up (nothing is delivered for it).
+  bool WriteArmed = false;
   int EpollFd = -1;
   std::uint32_t Mask = 0;  // what the epoll set holds now; 0: not in the set
   Watch* Notifier = nullptr;
@@ -112,6 +115,7 @@ void UpdateMask(SocketState& S, bool Recheck = false) {
       break;
     case Phase::Connected:
       if (!S.ClosePosted) Want = EPOLLIN | EPOLLRDHUP | EPOLLET;
+      if (S.WriteArmed) Want |= EPOLLOUT | EPOLLET;
       break;
     case Phase::Listening:
       if ((S.Events & FdAccept) && S.AcceptArmed) Want = EPOLLIN;
@@ -229,6 +233,7 @@ void OnReady(std::shared_ptr<SocketState> Sp) {
         break;
       case Phase::Connected: {
         const bool Closed = (Got & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
+        if (Got & (EPOLLOUT | EPOLLERR | EPOLLHUP)) S.WriteArmed = false;
         // Without the close, readable means data; with it, ask.
         if ((Got & EPOLLIN) && S.ReadArmed && (!Closed || PendingBytes(S.Fd) > 0)) {
           S.ReadArmed = false;
@@ -588,7 +593,16 @@ int Send(TSocket Socket, const void* Data, int Length, int Flags) {
   (void)Flags;
   if (Length < 0) return Fail(SocketErrors::InvalidArgument);
   const ssize_t N = ::send(Socket, Data, static_cast<std::size_t>(Length), MSG_NOSIGNAL);
-  return N < 0 ? FailErrno() : static_cast<int>(N);
+  if (N >= 0) return static_cast<int>(N);
+  const int Err = errno;
+  if (Err == EAGAIN || Err == EWOULDBLOCK) {
+    std::lock_guard<std::mutex> G(Tab().Lock);
+    if (auto S = Lookup(Socket); S && S->State == Phase::Connected && !S->WriteArmed) {
+      S->WriteArmed = true;
+      UpdateMask(*S);
+    }
+  }
+  return Fail(MapErrno(Err));
 }
 
 int Recv(TSocket Socket, void* Data, int Length, int Flags) {
@@ -615,6 +629,10 @@ int CloseSocket(TSocket Socket) {
 
 int Bind(TSocket Socket, const TSocketAddress& Address) {
   const sockaddr_in In = ToPosix(Address);
+  // Connections of an earlier run that linger after their close do not hold
+  // the port; a socket that listens on it still does.
+  const int On = 1;
+  ::setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &On, sizeof On);
   return ::bind(Socket, reinterpret_cast<const sockaddr*>(&In), sizeof In) == 0 ? 0 : FailErrno();
 }
 

@@ -9,7 +9,7 @@
 
 namespace pelicore {
 
-std::int32_t WinsockRefCount = 0;
+std::atomic<std::int32_t> WinsockRefCount{0};
 
 namespace {
 
@@ -328,8 +328,6 @@ void TZedadedar::CertifyConnect() {
     if (!Handled) throw Exception("Not Connected");
   }
 }
-
-void TZedadedar::Accept() { throw Exception("Not supported"); }
 
 void TZedadedar::Cancel() {
   StatusMessage(8, "Canceling");
