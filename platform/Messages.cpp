@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "platform/Application.h"
+#include "platform/HandOver.h"
 #include "platform/MessagesInternal.h"
 
 namespace pelicore::win {
@@ -73,6 +74,7 @@ class MessageEvent : public QEvent {
                std::function<void()> ATask)
       : QEvent(MessageEventType), FQueue(AQueue), Msg(AMsg), WParam(AWParam), LParam(ALParam), Task(std::move(ATask)) {
     FQueue->Pending.fetch_add(1, std::memory_order_relaxed);
+    pelicore::detail::HandOver(this);
   }
   ~MessageEvent() override { FQueue->Pending.fetch_sub(1, std::memory_order_relaxed); }
 
@@ -94,6 +96,7 @@ class WindowObject : public QObject {
     if (E->type() != MessageEventType) return QObject::event(E);
     if (!FRecord) return true;
     auto* M = static_cast<MessageEvent*>(E);
+    pelicore::detail::TakeOver(M);
     Dispatch([&] {
       if (M->Task)
         M->Task();
@@ -231,7 +234,11 @@ bool DestroyHiddenWindow(WindowHandle Window) {
   if (Receiver->thread() != QThread::currentThread()) {
     // Qt objects and their timers may only be touched by their own thread:
     // the owner frees them when it next dispatches.
-    QMetaObject::invokeMethod(Receiver, [Receiver] { Receiver->FinishDestroy(false); }, Qt::QueuedConnection);
+    pelicore::detail::HandOver(Receiver);
+    QMetaObject::invokeMethod(Receiver, [Receiver] {
+      pelicore::detail::TakeOver(Receiver);
+      Receiver->FinishDestroy(false);
+    }, Qt::QueuedConnection);
     return true;
   }
   R->Data = nullptr;
@@ -282,8 +289,11 @@ bool StartWindowTimer(WindowHandle Window, std::uint32_t Id, std::uint32_t Milli
   if (!R) return false;
   WindowObject* Receiver = R->Receiver;
   if (Receiver->thread() != QThread::currentThread()) {
-    QMetaObject::invokeMethod(
-        Receiver, [Receiver, Id, Milliseconds] { Receiver->StartTimer(Id, Milliseconds); }, Qt::QueuedConnection);
+    pelicore::detail::HandOver(Receiver);
+    QMetaObject::invokeMethod(Receiver, [Receiver, Id, Milliseconds] {
+      pelicore::detail::TakeOver(Receiver);
+      Receiver->StartTimer(Id, Milliseconds);
+    }, Qt::QueuedConnection);
     return true;
   }
   return Receiver->StartTimer(Id, Milliseconds);
@@ -298,7 +308,11 @@ void StopWindowTimer(WindowHandle Window, std::uint32_t Id) {
   if (!R) return;
   WindowObject* Receiver = R->Receiver;
   if (Receiver->thread() != QThread::currentThread()) {
-    QMetaObject::invokeMethod(Receiver, [Receiver, Id] { Receiver->StopTimer(Id); }, Qt::QueuedConnection);
+    pelicore::detail::HandOver(Receiver);
+    QMetaObject::invokeMethod(Receiver, [Receiver, Id] {
+      pelicore::detail::TakeOver(Receiver);
+      Receiver->StopTimer(Id);
+    }, Qt::QueuedConnection);
     return;
   }
   Receiver->StopTimer(Id);

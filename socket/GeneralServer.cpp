@@ -55,12 +55,9 @@ TNMGeneralServer::~TNMGeneralServer() {
   {
     ServerLockGuard Guard;
     auto Locked = ConnectionList->LockList();
-    // A connection that would not end in time keeps running on its own: it
-    // is no longer freed with this server, and frees itself when it ends.
-    for (TNMGeneralServer* Server : Locked.Items()) {
-      Server->ListeningServer = nullptr;
-      RemoveComponent(Server);
-    }
+    // A connection that would not end in time keeps running on its own and
+    // frees itself when it ends; it keeps the list, not this server.
+    for (TNMGeneralServer* Server : Locked.Items()) Server->ListeningServer = nullptr;
   }
   if (!AllEnded) std::fprintf(stderr, "Pelicore: connections still running when their server was freed\n");
   ConnectionList.reset();
@@ -132,6 +129,11 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer* AOwner, net::TS
   try {
     TNMGeneralServer* Server = AOwner->NewInstance(AOwner);
     ConnectionServer = Server;
+    // Made with its listening server as owner, which makes it a connection
+    // server, but not kept in its list of components: that list belongs to
+    // the listening server's thread, and the connection server is freed on
+    // its own. The listening server waits for it instead.
+    AOwner->RemoveComponent(Server);
     Server->Connected = true;
     Server->RemoteAddress = AOwner->RemoteAddress;
     Server->ServeThread = this;
@@ -167,6 +169,13 @@ void InstantiateServethread::Execute() {
     ConnectionServer->Serve();
   } catch (...) {
     // The connection ends as if Serve had returned.
+  }
+  // A client whose close ended Serve has its close notification still due
+  // on this thread: handled now, it raises OnDisconnect as it would have
+  // during the wait. A connection that Serve ended has none.
+  try {
+    Application().ProcessMessages();
+  } catch (...) {
   }
 }
 

@@ -8,6 +8,16 @@
 
 namespace pelicore {
 
+namespace {
+
+// Connection requests the system holds until they are accepted. With room
+// for only one, a burst of clients made the later ones wait a second or more
+// for a retransmitted request, and under SYN cookies a client that waits for
+// the server to speak first (POP3) could be left connected to nobody.
+constexpr int ListenBacklog = 128;
+
+}  // namespace
+
 void TZedadedar::Listen(bool Mode) {
   StatusMessage(8, "Listening");
   if (Port < 0 || Port > 65535) throw ERangeError("Port out of range: " + IntToStr(Port));
@@ -34,7 +44,7 @@ void TZedadedar::Listen(bool Mode) {
   if (net::Bind(SocketHandle, RemoteAddress) == net::SocketError) Fail();
   if (net::AsyncSelect(SocketHandle, Handle, Mode ? AsyncMessage : SocketMessage, net::FdAccept) == net::SocketError)
     Fail();
-  if (net::Listen(SocketHandle, 1) == net::SocketError) Fail();
+  if (net::Listen(SocketHandle, ListenBacklog) == net::SocketError) Fail();
 }
 
 net::TSocket TZedadedar::Accept() {

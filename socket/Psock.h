@@ -415,8 +415,10 @@ class InstantiateServethread;
 // run on the thread that made it. A connection server is made there too and
 // then taken over by its connection's thread, on which its notifications,
 // its time-out and the OnConnect / OnDisconnect they raise run (sender: the
-// connection server). Freeing the listening server cancels every connection
-// and waits (bounded) for their threads to end.
+// connection server). A connection server is made with its listening server
+// as owner but is not kept among its components: it is freed by its thread.
+// Freeing the listening server cancels every connection and waits (bounded,
+// ConnectionEndWait) for their threads to end.
 class TNMGeneralServer : public TZedadedar {
  public:
   // A connection server when AOwner is a TNMGeneralServer, else a listening
