@@ -152,7 +152,11 @@ void TNMUUProcessor::Base64Decode() {
     // character i, and L the last position.
     const auto L = static_cast<int>(S.size());
     auto At = [&S](int I) { return S[static_cast<std::size_t>(I - 1)]; };
-    if (L > 2 && S.compare(0, 4, "====") != 0) {
+    if (L == 2 && IsAlphabet(S[0]) && IsAlphabet(S[1]) && InputExhausted(In)) {
+      // The last group of the input on a line of its own, without its "=="
+      // padding: its two characters still carry one byte.
+      WriteByte(Base64Value(S[0]) << 2 | Base64Value(S[1]) >> 4);
+    } else if (L > 2 && S.compare(0, 4, "====") != 0) {
       int I = 1;
       while (!IsAlphabet(At(I)) && I < L) {
         const char C = At(I);
@@ -178,13 +182,13 @@ void TNMUUProcessor::Base64Decode() {
             I += 3;
             continue;
           }
-          if (I + 3 > L && InputExhausted(In)) {
-            Done = true;
-            I += 3;
-            continue;
+          if (I + 3 > L) {
+            // Cut short: the line ends after three characters, which carry
+            // two bytes (the last group of the input without its "=").
+            if (X3 < 64 || !InputExhausted(In)) WriteByte(X2 << 4 | X3 >> 2);
+            break;
           }
           WriteByte(X2 << 4 | X3 >> 2);
-          if (I + 3 > L) break;  // cut short: the line ends after three characters
           const char C4 = At(I + 3);
           if (C4 == '=') {
             Done = true;

@@ -1,7 +1,9 @@
 #pragma once
 // The POP3 client component: a socket component that logs in to one mailbox
 // with USER/PASS and reads its statistics, lists it, fetches summaries and
-// unique identifiers, and deletes messages.
+// unique identifiers, and deletes messages; retrieves whole messages with
+// RETR, picks the main values out of their headers and splits multipart
+// messages into a text body and attachment files.
 //
 // Every reply is judged by its first word (the text before the first blank;
 // a reply without a blank keeps its line end in that word). Positive replies
@@ -9,7 +11,8 @@
 //
 // Failures are exceptions. Those raised here are the plain Exception with
 // "Authentication failed", with the server's reply line exactly as received
-// (CR LF included), or with kConnectionClosedText. The socket component adds
+// (CR LF included), with kConnectionClosedText, or with the text of the
+// retrieval limit (kRetrieveLimitText). The socket component adds
 // "Not Connected" (no connection), its ESockError and EAbortError; reply
 // numbers that are not whole numbers raise EConvertError.
 //
@@ -27,6 +30,7 @@
 #include "platform/Component.h"
 #include "platform/StringList.h"
 #include "pop3/NMExtstr.h"
+#include "pop3/ReplyReader.h"
 #include "socket/Events.h"
 #include "socket/Psock.h"
 
@@ -40,6 +44,16 @@ using TVarFileNameEvent = std::function<void(std::string& FileName)>;
 // The text of the exception raised when the server closes the connection
 // before its reply is complete (an empty or unfinished reply).
 inline constexpr const char* kConnectionClosedText = "Connection closed before the reply was complete";
+
+// Retrieval limit: a message that takes more bytes than RetrieveLimit fails
+// with this text instead of growing until the process dies.
+inline constexpr std::int64_t kDefaultRetrieveLimit = std::int64_t{1} << 30;  // 1 GiB
+inline constexpr const char* kRetrieveLimitText = "Message larger than the retrieval limit";
+
+// Working state of the message splitting, one for the whole program and
+// shared by every component: two components must not split at once.
+extern std::int32_t LineIndex;      // index of the next stored line of RawBody
+extern std::int32_t TempFileCount;  // temporary part files made so far; never reset
 
 // What GetSummary learnt about one message. Reused: each call overwrites it.
 class TSummary {
@@ -115,9 +129,47 @@ class TNMPOP3 : public TZedadedar {
   // clear), or OnFailure and the reply line thrown.
   void DeleteMailMessage(std::int32_t MsgNum);
 
+  // RETR n into MailMessage, between OnRetrieveStart and OnRetrieveEnd (the
+  // latter on every way out once the connection check has passed): Head, the
+  // header lines and a final empty entry; RawBody, the body lines; both
+  // without line ends and with the dot-stuffing undone. A multipart message
+  // is split into Body and attachment files (whatever Parse says); otherwise
+  // Body is a copy of RawBody, or with Parse the decoded text. With
+  // DeleteOnRead the message is then deleted with DELE n.
+  // Throws the refused RETR or DELE reply line, kConnectionClosedText when the
+  // reply is cut off, kRetrieveLimitText when it passes RetrieveLimit (the
+  // socket is then closed without QUIT: the session is out of step), and the
+  // file errors of the extraction.
+  void GetMailMessage(std::int32_t MsgNum);
+  // Fills MailMessage from the lines of a whole message already at hand
+  // (line ends and dot-stuffing removed), as GetMailMessage does with what it
+  // receives: header values, splitting, attachment files. Needs no
+  // connection; follows the busy rule. Throws the extraction's file errors.
+  void ParseMessageLines(const TStringList& Lines);
+  // The value of the first Head entry that contains Key: the text after its
+  // first colon, at most 255 characters, trimmed; empty when none has it.
+  // Throws "Not Connected" when not connected, although it reads only Head.
+  void Extract(const std::string& Key, std::string& Value);
+
+  // The steps of the retrieval, public so that they can be driven alone.
+  // Reads header lines, from the stored lines of RawBody at LineIndex
+  // (FromStored) or from the reply, up to the empty line, picking out the
+  // header values; the boundary goes to R.
+  void ReadHeader(bool FromStored, TMailMessage& R);
+  // Splits the stored body at MailMessage.Boundary: the first part's lines go
+  // to Body, every later part to an attachment file.
+  void ReadMailParts();
+  // Reads one body or part from the stored lines up to R's delimiter line;
+  // true when that was the closing delimiter.
+  bool ReadBody(TMailMessage& R);
+
   const std::string& AttachFilePath() const { return FAttachFilePath; }
   // Stores the folder with a trailing '/' (an empty value stays empty).
   void SetAttachFilePath(const std::string& Value);
+
+  // Bytes one retrieval may take from the server before it fails with
+  // kRetrieveLimitText; bounds the memory a message can claim.
+  std::int64_t RetrieveLimit = kDefaultRetrieveLimit;
 
   // Fields in declared order.
   TVarFileNameEvent OnDecodeStart;
@@ -174,6 +226,22 @@ class TNMPOP3 : public TZedadedar {
   std::string ReadGuarded(const std::string* CommandText);
   // Closes the socket with the socket component's own Disconnect.
   void CloseSocket();
+
+  // Empties MailMessage and the working state of a retrieval.
+  void BeginMessage();
+  // Step 8 of the retrieval: split, copy or decode the stored body.
+  void TreatBody();
+  // The next line of the RETR reply with its line end; closes the socket and
+  // throws when the reply is cut off or passes RetrieveLimit.
+  std::string NextMessageLine();
+  // The header tests applied to one header line (line end removed), for both
+  // forms of ReadHeader.
+  void ParseHeaderLine(const std::string& Line, TMailMessage& R);
+  // Turns the temporary file of a part into the attachment file.
+  void ExtractPart(const std::string& TempName, std::int64_t UuStart, std::int64_t UuEnd);
+
+  TReplyReader FReply{*this};
+  bool FMessageEnded = false;  // the end-of-message line came inside the header
 };
 
 }  // namespace pelicore

@@ -11,6 +11,7 @@ PELICORE_PACKAGES=(
   dovecot-core dovecot-pop3d
   coreutils sharutils python3
   xvfb xauth
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -28,3 +28,15 @@ cmake --build "$root/build-tsan" -j "$jobs" --target socket_tests
 echo "== build-tsan: server tests"
 TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" QT_QPA_PLATFORM=offscreen \
   ctest --test-dir "$root/build-tsan" -R '^(ServerTest|Threads)[.]' -j "$jobs" --output-on-failure --timeout 300
+
+# The fuzz target, built with clang and run briefly over its seeds and the
+# inputs that once failed; new findings go to a scratch folder.
+echo "== build-fuzz: configure and build"
+cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DPELICORE_FUZZ=ON -DPELICORE_TESTS=OFF -DPELICORE_BENCH=OFF >/dev/null
+cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_message_parts
+echo "== build-fuzz: a short run"
+fuzz_work="$(mktemp -d)"
+trap 'rm -rf "$fuzz_work"' EXIT
+"$root/build-fuzz/tests/fuzz/fuzz_message_parts" -max_total_time=10 -max_len=4096 -artifact_prefix="$fuzz_work/" \
+  "$fuzz_work" "$root/tests/fuzz/seeds" "$root/tests/fuzz/regressions"

@@ -1,53 +1,20 @@
 // Connecting and disconnecting through the window: against the private
 // Dovecot of the test run, and against ports that refuse or never answer.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QTimer>
 
 #include "app/LogEdit.h"
 #include "app/PelicoreAbout.h"
 #include "tests/app/MainFormFixture.h"
 #include "tests/pop3/support/DovecotServer.h"
+#include "tests/support/Loopback.h"
 
 namespace pelicore::testing {
 namespace {
 
-// A loopback socket on a free port: listening (accepts queue up, so a test
-// can tell whether anything connected) or only bound (connections refused).
-class LoopbackPort {
- public:
-  explicit LoopbackPort(bool Listen) {
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FFd, reinterpret_cast<sockaddr*>(&A), sizeof A);
-    socklen_t Len = sizeof A;
-    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&A), &Len);
-    FPort = ntohs(A.sin_port);
-    if (Listen) ::listen(FFd, 4);
-  }
-  ~LoopbackPort() { ::close(FFd); }
-  int Port() const { return FPort; }
-  bool SomeoneConnected() const {
-    int Client = ::accept(FFd, nullptr, nullptr);
-    if (Client < 0) return false;
-    ::close(Client);
-    return true;
-  }
-
- private:
-  int FFd;
-  int FPort;
-};
-
 using ConnectTest = MainFormTest;
 
 TEST_F(ConnectTest, PortThatIsNoWholeNumberSendsNothing) {
-  LoopbackPort Server(true);
+  test::LoopbackListener Server;  // connections queue up: the test sees whether any came
   Open();
   for (const char* Port : {"abc", "1 1", "", "0x", "99999999999"}) {
     Boxes.Shown.clear();
@@ -63,11 +30,11 @@ TEST_F(ConnectTest, PortThatIsNoWholeNumberSendsNothing) {
     EXPECT_EQ(Form->NMPOP3->Port, 110);
     EXPECT_EQ(Actions(), Disconnected);
   }
-  EXPECT_FALSE(Server.SomeoneConnected());
+  EXPECT_FALSE(Server.AcceptPending().Valid());
 }
 
 TEST_F(ConnectTest, EmptyUserOrPasswordFailsBeforeConnecting) {
-  LoopbackPort Server(true);
+  test::LoopbackListener Server;
   Open();
   for (auto [User, Password] : {std::pair{"", "pw"}, {"user", ""}, {"", ""}}) {
     Boxes.Shown.clear();
@@ -75,12 +42,12 @@ TEST_F(ConnectTest, EmptyUserOrPasswordFailsBeforeConnecting) {
     EXPECT_EQ(Boxes.Shown, (std::vector<ShownBox>{{"error", "Authentication failed.", "Pelicore"}}));
     EXPECT_EQ(Actions(), Disconnected);
   }
-  EXPECT_FALSE(Server.SomeoneConnected());
+  EXPECT_FALSE(Server.AcceptPending().Valid());
   EXPECT_EQ(Status(), "ここに通信状態が表示されます。");
 }
 
 TEST_F(ConnectTest, RefusedConnectionShowsThePlainBoxThenTheError) {
-  LoopbackPort Closed(false);
+  test::RefusingPort Closed;
   Open();
   std::string StatesWhileShown;
   Boxes.WhileShown = [&](const ShownBox&) { StatesWhileShown += Actions() + " "; };

@@ -5,37 +5,17 @@
 #include "app/LogEdit.h"
 #include "tests/app/MainFormFixture.h"
 #include "tests/support/EventPump.h"
-#include "tests/support/ScriptedPeer.h"
+#include "tests/support/Dialogue.h"
 
 namespace pelicore::testing {
 namespace {
 
-class ScriptedConnectTest : public MainFormTest {
+class ScriptedConnectTest : public MainFormTest, public test::Dialogue {
  protected:
-  void Server(const std::string& Bytes) { Peer.Send(Bytes); }
-  void Client(const std::string& Line) {
-    Peer.ExpectLine(Line);
-    Sent += Line;
-  }
-  void LoginUntilStat() {
-    Server("+OK ready\r\n");
-    Client("USER user\r\n");
-    Server("+OK\r\n");
-    Client("PASS pw\r\n");
-    Server("+OK logged in\r\n");
-    Client("STAT\r\n");
-  }
   void ConnectToPeer() {
-    Peer.Start();
-    Connect("127.0.0.1", Peer.Port(), "user", "pw");
+    Start();
+    Connect("127.0.0.1", Port(), "user", "pw");
   }
-  void Verify() {
-    EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();
-    EXPECT_EQ(Peer.Received(), Sent) << "nothing more was sent";
-  }
-
-  test::ScriptedPeer Peer;
-  std::string Sent;
 };
 
 TEST_F(ScriptedConnectTest, ListRowsShowSizesInStartedKilobytes) {
@@ -43,7 +23,7 @@ TEST_F(ScriptedConnectTest, ListRowsShowSizesInStartedKilobytes) {
   Server("+OK 5 7071\r\n");
   Client("LIST \r\n");
   Server("+OK 5 messages\r\n1 0\r\n2 1023\r\n3 1024\r\n4 5000\r\n5 2048\r\n.\r\n");
-  Peer.ExpectClose();
+  ExpectClose();
   Open();
   ConnectToPeer();
   EXPECT_TRUE(Boxes.Shown.empty());
@@ -71,7 +51,7 @@ TEST_F(ScriptedConnectTest, RefusedStatLeavesTheWindowDisconnected) {
   Server("-ERR mailbox locked\r\n");
   Client("QUIT\r\n");
   Server("+OK bye\r\n");
-  Peer.ExpectClose();
+  ExpectClose();
   Open();
   Form->Memo1->setPlainText("earlier log");
   ConnectToPeer();
@@ -88,8 +68,7 @@ TEST_F(ScriptedConnectTest, ServerClosingWhileIdleDisconnectsTheWindow) {
   Server("+OK 1 10\r\n");
   Client("LIST \r\n");
   Server("+OK\r\n1 10\r\n.\r\n");
-  Peer.Pause(std::chrono::milliseconds(100));
-  Peer.Close();
+  Pause(std::chrono::milliseconds(100)).Close();
   Open();
   ConnectToPeer();
   ASSERT_EQ(Rows(), std::vector<std::string>{"1:1"});
@@ -103,7 +82,7 @@ TEST_F(ScriptedConnectTest, ServerClosingWhileIdleDisconnectsTheWindow) {
 // The window sets no time-out, so a server that never answers would keep the
 // Connect command waiting after the window has gone; closing ends the wait.
 TEST_F(ScriptedConnectTest, ClosingDuringAWaitEndsItWithoutQuit) {
-  Peer.ExpectClose();  // no greeting: the window waits for it
+  ExpectClose();  // no greeting: the window waits for it
   Open();
   bool Closed = false;
   QTimer::singleShot(100, Form.get(), [&] { Closed = Form->close(); });

@@ -253,8 +253,11 @@ TEST_F(Codec, Base64LineRules) {
       // what they give, then on with the next line.
       {"cut short after two characters", "QUJDQU\r\nQUJD\r\n", "ABCAABC"},
       {"cut short after three characters", "QUJDQUI\r\nQUJD\r\n", "ABCABABC"},
-      // On the last line of the input a group of three characters gives one.
-      {"cut short at the end of the input", "QUJDQUI\r\n", "ABCA"},
+      // The last group of the input without its padding gives what its
+      // characters carry.
+      {"unpadded group of three at the end", "QUJDQUI\r\n", "ABCAB"},
+      {"unpadded group of two at the end", "QUJDQQ\r\n", "ABCA"},
+      {"unpadded group of two on a line of its own", "QUJD\r\nQQ\r\n", "ABCA"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include "platform/Application.h"
 #include "platform/Messages.h"
 #include "platform/Sockets.h"
+#include "tests/support/Loopback.h"
 
 using namespace pelicore;
 using namespace pelicore::net;
@@ -46,32 +46,18 @@ class SocketsTest : public testing::Test {
     if (!IsWindowClassRegistered("PelicoreSocketTest"))
       RegisterWindowClass({"PelicoreSocketTest", NoteProc, sizeof(void*), ProgramInstance()});
     Window = CreateHiddenWindow("PelicoreSocketTest");
-    // A plain POSIX listener on a free loopback port.
-    Listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(Listener, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
-    socklen_t L = sizeof A;
-    ::getsockname(Listener, reinterpret_cast<sockaddr*>(&A), &L);
-    Port = A.sin_port;
-    ASSERT_EQ(::listen(Listener, 4), 0);
   }
   void TearDown() override {
     CloseOnRead = InvalidSocket;
-    ::close(Listener);
     DestroyHiddenWindow(Window);
   }
 
-  // A plain blocking POSIX client connected to the loopback port.
+  // A plain blocking POSIX client connected to the loopback port (in network
+  // order, as the socket addresses hold it).
   static int PlainClient(std::uint16_t NetPort) {
-    const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = NetPort;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
-    return Fd;
+    test::SocketHandle Client = test::ConnectToLoopback(ntohs(NetPort));
+    EXPECT_TRUE(Client.Valid());
+    return Client.Release();
   }
 
   TSocketAddress Loopback(std::uint16_t NetPort) const {
@@ -89,7 +75,7 @@ class SocketsTest : public testing::Test {
     EXPECT_EQ(AsyncSelect(S, Window, SockMsg, FdRead | FdOob | FdAccept | FdConnect | FdClose), 0);
     EXPECT_EQ(Connect(S, Loopback(Port)), SocketError);
     EXPECT_EQ(LastError(), SocketErrors::WouldBlock);
-    Peer = ::accept(Listener, nullptr, nullptr);
+    Peer = Listener.Accept().Release();
     EXPECT_TRUE(WaitFor(FdConnect));
     return S;
   }
@@ -117,8 +103,8 @@ class SocketsTest : public testing::Test {
   }
 
   WindowHandle Window = 0;
-  int Listener = -1;
-  std::uint16_t Port = 0;
+  const test::LoopbackListener Listener;               // a plain POSIX listener
+  const std::uint16_t Port = htons(Listener.Port());  // in network order
 };
 
 }  // namespace
@@ -137,11 +123,10 @@ TEST_F(SocketsTest, ConnectCompletesAsNotificationWithoutError) {
 }
 
 TEST_F(SocketsTest, RefusedConnectReportsTheErrorInTheHighWord) {
-  ::close(Listener);
-  Listener = ::socket(AF_INET, SOCK_STREAM, 0);  // the port is free now: nothing listens
+  const test::RefusingPort Nobody;
   const TSocket S = CreateSocket(AddressFamilyInet, StreamSocket, DefaultProtocol);
   AsyncSelect(S, Window, SockMsg, FdRead | FdConnect | FdClose);
-  EXPECT_EQ(Connect(S, Loopback(Port)), SocketError);
+  EXPECT_EQ(Connect(S, Loopback(htons(Nobody.Port()))), SocketError);
   EXPECT_EQ(LastError(), SocketErrors::WouldBlock);
   ASSERT_TRUE(WaitFor(FdConnect));
   EXPECT_EQ(Notes.back().Error, SocketErrors::ConnectionRefused);
@@ -253,7 +238,7 @@ TEST_F(SocketsTest, ASocketRegisteredLateReportsWhatAlreadyHolds) {
   // Connected, and sent to, before it is registered; then registered again.
   const int Client = PlainClient(Port);
   ::send(Client, "hi", 2, 0);
-  const auto Server = static_cast<TSocket>(::accept(Listener, nullptr, nullptr));
+  const auto Server = static_cast<TSocket>(Listener.Accept().Release());
   ASSERT_EQ(AsyncSelect(Server, Window, SockMsg, FdRead | FdClose), 0);
   ASSERT_TRUE(WaitFor(FdRead));
   ASSERT_EQ(AsyncSelect(Server, Window, SockMsg, FdRead | FdClose), 0);

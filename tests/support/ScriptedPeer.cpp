@@ -1,6 +1,5 @@
 #include "tests/support/ScriptedPeer.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,39 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace pelicore::test {
 namespace {
 
 // Waits are cut into slices so that a stop request is seen soon.
 constexpr ScriptedPeer::Ms Slice{20};
-
-sockaddr_in Loopback(std::uint16_t Port) {
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_port = htons(Port);
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return A;
-}
-
-std::uint16_t BoundPort(int Socket) {
-  sockaddr_in A{};
-  socklen_t Len = sizeof A;
-  if (::getsockname(Socket, reinterpret_cast<sockaddr*>(&A), &Len) != 0) throw std::runtime_error("getsockname failed");
-  return ntohs(A.sin_port);
-}
-
-int BindLoopback() {
-  const int S = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (S < 0) throw std::runtime_error("socket failed");
-  const sockaddr_in A = Loopback(0);
-  if (::bind(S, reinterpret_cast<const sockaddr*>(&A), sizeof A) != 0) {
-    ::close(S);
-    throw std::runtime_error("bind failed");
-  }
-  return S;
-}
 
 // Shows control bytes, so that a mismatch of line ends is readable.
 std::string Visible(const std::string& Bytes) {
@@ -61,14 +33,7 @@ std::string Visible(const std::string& Bytes) {
 
 }  // namespace
 
-ScriptedPeer::ScriptedPeer(Ms Deadline) : FDeadlineLength(Deadline) {
-  FListener = BindLoopback();
-  if (::listen(FListener, 4) != 0) {
-    ::close(FListener);
-    throw std::runtime_error("listen failed");
-  }
-  FPort = BoundPort(FListener);
-}
+ScriptedPeer::ScriptedPeer(Ms Deadline) : FDeadlineLength(Deadline), FListener(4) {}
 
 ScriptedPeer::~ScriptedPeer() {
   {
@@ -78,7 +43,6 @@ ScriptedPeer::~ScriptedPeer() {
   FChanged.notify_all();
   if (FThread.joinable()) FThread.join();
   if (FConnection >= 0) ::close(FConnection);
-  if (FListener >= 0) ::close(FListener);
 }
 
 ScriptedPeer& ScriptedPeer::ExpectLine(std::string Line) {
@@ -203,10 +167,10 @@ void ScriptedPeer::Run() {
 
 bool ScriptedPeer::Accept() {
   while (!Stopping() && Remaining() > Ms(0)) {
-    pollfd P{FListener, POLLIN, 0};
+    pollfd P{FListener.Fd(), POLLIN, 0};
     const int Wait = static_cast<int>(std::min(Remaining(), Slice).count());
     if (::poll(&P, 1, Wait) <= 0) continue;
-    FConnection = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+    FConnection = ::accept4(FListener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (FConnection < 0) continue;
     const int One = 1;
     ::setsockopt(FConnection, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
@@ -324,12 +288,5 @@ bool ScriptedPeer::PlayStep(const Step& S) {
   }
   return false;
 }
-
-RefusingPort::RefusingPort() {
-  FSocket = BindLoopback();
-  FPort = BoundPort(FSocket);
-}
-
-RefusingPort::~RefusingPort() { ::close(FSocket); }
 
 }  // namespace pelicore::test

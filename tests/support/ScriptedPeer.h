@@ -33,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Loopback.h"
+
 namespace pelicore::test {
 
 class ScriptedPeer {
@@ -44,7 +46,7 @@ class ScriptedPeer {
   ScriptedPeer(const ScriptedPeer&) = delete;
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
-  std::uint16_t Port() const { return FPort; }
+  std::uint16_t Port() const { return FListener.Port(); }
 
   // Script steps, played in order once a client has connected. Add them
   // before Start().
@@ -105,9 +107,8 @@ class ScriptedPeer {
   std::vector<Step> FSteps;
   Ms FDeadlineLength;
   Clock::time_point FDeadline;
-  int FListener = -1;
+  LoopbackListener FListener;
   int FConnection = -1;
-  std::uint16_t FPort = 0;
   std::thread FThread;
   std::string FUnmatched;  // received bytes no Expect step has taken yet
 
@@ -120,21 +121,6 @@ class ScriptedPeer {
   bool FScriptEnded = false;
   bool FStop = false;
   bool FConnectionDone = false;  // closed or reset by the script
-};
-
-// Holds a loopback port that refuses connections (bound, never listening),
-// for tests of a refused connect.
-class RefusingPort {
- public:
-  RefusingPort();
-  ~RefusingPort();
-  RefusingPort(const RefusingPort&) = delete;
-  RefusingPort& operator=(const RefusingPort&) = delete;
-  std::uint16_t Port() const { return FPort; }
-
- private:
-  int FSocket = -1;
-  std::uint16_t FPort = 0;
 };
 
 }  // namespace pelicore::test

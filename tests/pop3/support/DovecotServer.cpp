@@ -1,12 +1,9 @@
 #include "tests/pop3/support/DovecotServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "tests/support/Loopback.h"
 
 namespace pelicore::testing {
 
@@ -44,31 +43,10 @@ void Own(const std::string& Name, uid_t Uid, gid_t Gid) {
     throw std::runtime_error("cannot chown " + Name + ": " + std::strerror(errno));
 }
 
-int FreeLoopbackPort() {
-  const int S = socket(AF_INET, SOCK_STREAM, 0);
-  if (S < 0) throw std::runtime_error("socket failed");
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t Len = sizeof A;
-  const bool Ok = bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0 &&
-                  getsockname(S, reinterpret_cast<sockaddr*>(&A), &Len) == 0;
-  close(S);
-  if (!Ok) throw std::runtime_error("cannot bind a loopback port");
-  return ntohs(A.sin_port);
-}
+// A port that was free a moment ago, for the server to bind.
+int FreeLoopbackPort() { return test::RefusingPort().Port(); }
 
-bool PortAccepts(int Port) {
-  const int S = socket(AF_INET, SOCK_STREAM, 0);
-  if (S < 0) return false;
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  A.sin_port = htons(static_cast<std::uint16_t>(Port));
-  const bool Ok = connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-  close(S);
-  return Ok;
-}
+bool PortAccepts(int Port) { return test::ConnectToLoopback(static_cast<std::uint16_t>(Port)).Valid(); }
 
 int CountFiles(const std::string& Dir) {
   std::error_code Ec;

@@ -1,0 +1,82 @@
+#include "pop3/ReplyReader.h"
+
+#include <cstring>
+
+#include "platform/Exceptions.h"
+#include "socket/Psock.h"
+
+namespace pelicore {
+
+namespace {
+// The largest read the socket component hands out at once.
+constexpr std::uint16_t kLargestRead = 65535;
+}  // namespace
+
+void TReplyReader::Start(std::int64_t Limit) {
+  FBuffer.clear();
+  FStart = FSearched = 0;
+  FTaken = 0;
+  FLimit = Limit;
+}
+
+bool TReplyReader::Fill() {
+  if (!FSocket.Connected) return false;
+  std::string Chunk;
+  try {
+    // What is there now, without waiting.
+    Chunk = FSocket.Read(0);
+  } catch (const ERangeError&) {
+    // 64 KiB or more are pending: a full read returns at once.
+    Chunk = FSocket.Read(kLargestRead);
+  }
+  if (Chunk.empty()) {
+    // Nothing pending: wait for one byte, as ReadLn waits, with the time-out.
+    FSocket.TimerOn();
+    try {
+      Chunk = FSocket.Read(1);
+    } catch (...) {
+      FSocket.TimerOff();
+      throw;
+    }
+    FSocket.TimerOff();
+    if (Chunk.empty()) return false;
+  }
+  if (FStart > 0 && FStart >= FBuffer.size() / 2) {
+    FBuffer.erase(0, FStart);
+    FStart = 0;
+  }
+  FBuffer += Chunk;
+  return true;
+}
+
+bool TReplyReader::Next(std::string& Line) {
+  for (;;) {
+    const std::size_t Held = FBuffer.size() - FStart;
+    if (Held > FSearched) {
+      const char* From = FBuffer.data() + FStart;
+      if (const void* End = std::memchr(From + FSearched, '\n', Held - FSearched)) {
+        const auto Length = static_cast<std::size_t>(static_cast<const char*>(End) - From) + 1;
+        FTaken += static_cast<std::int64_t>(Length);
+        if (FTaken > FLimit) throw BudgetExceeded{};
+        Line.assign(From, Length);
+        FStart += Length;
+        FSearched = 0;
+        if (FStart == FBuffer.size()) {
+          FBuffer.clear();
+          FStart = 0;
+        }
+        return true;
+      }
+      FSearched = Held;
+    }
+    if (FTaken + static_cast<std::int64_t>(Held) > FLimit) throw BudgetExceeded{};
+    if (!Fill()) {
+      // A part line without its end is no line.
+      FBuffer.clear();
+      FStart = FSearched = 0;
+      return false;
+    }
+  }
+}
+
+}  // namespace pelicore
