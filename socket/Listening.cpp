@@ -65,6 +65,10 @@ net::TSocket TZedadedar::Accept() {
   }
   // The request is taken: a further Accept waits for the next one.
   AsyncDone = false;
+  // The new socket inherits the listening socket's reset-on-close (the
+  // component's first socket has it); a connection served to its end must
+  // close orderly, or the client may lose the last reply.
+  net::SetLinger(Accepted, false, 0);
   if (SelectNotifications(Accepted) == net::SocketError) {
     const int Error = net::LastError();
     net::CloseSocket(Accepted);
