@@ -358,9 +358,10 @@ class TZedadedar : public TComponent {
   net::TSocket MakeNextSocket();
 
  protected:
-  // One receive for the bulk transfers: bytes already taken from the socket
-  // first, else up to BufferSize bytes from the socket into Buffer. Data
-  // points at the bytes; the result is as FillInput's.
+  // One chunk for the bulk transfers: at most BufferSize bytes, those already
+  // taken from the socket first, else from a receive into the input buffer.
+  // Data points at the bytes, valid until the next receive; the result is as
+  // FillInput's.
   int ReceiveChunk(const char*& Data);
   // Sends Length bytes from Buffer, counting and reporting every send.
   void SendChunk(std::size_t Length);

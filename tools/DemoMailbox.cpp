@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "platform/Streams.h"
 
 namespace pelicore::demo {
 
@@ -28,10 +28,9 @@ TDemoMailbox::TDemoMailbox(const std::string& Folder) {
   if (Error) throw std::runtime_error("cannot read the mail folder " + Folder + ": " + Error.message());
   std::sort(Files.begin(), Files.end());
   for (const auto& Path : Files) {
-    std::ifstream In(Path, std::ios::binary);
-    const std::string Raw{std::istreambuf_iterator<char>(In), {}};
-    if (!In.good() && !In.eof()) throw std::runtime_error("cannot read " + Path.string());
-    FMessages.push_back(std::make_shared<const TDemoMessage>(TDemoMessage{Path.stem().string(), WithCrLf(Raw)}));
+    TMemoryStream Raw;
+    Raw.LoadFromFile(Path.string());
+    FMessages.push_back(std::make_shared<const TDemoMessage>(TDemoMessage{Path.stem().string(), WithCrLf(Raw.DataString())}));
   }
   if (FMessages.empty()) throw std::runtime_error("no .eml message in " + Folder);
 }

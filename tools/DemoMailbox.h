@@ -22,7 +22,8 @@ using TDemoMessages = std::vector<std::shared_ptr<const TDemoMessage>>;
 class TDemoMailbox {
  public:
   // Every *.eml file of Folder, in name order. Throws std::runtime_error
-  // when the folder cannot be read or holds no message.
+  // when the folder cannot be listed or holds no message, the stream error
+  // when a file cannot be read.
   explicit TDemoMailbox(const std::string& Folder);
 
   TDemoMessages Snapshot() const;
