@@ -69,7 +69,7 @@ void TNMPOP3::GetSummary(std::int32_t MsgNum) {
 
   const std::string Size = Command("LIST " + IntToStr(MsgNum));
   S.Bytes = StrToInt(Trim(NthWord(Size, ' ', 3)));
-  StatusMessage(1, "Summary Retrieved");
+  StatusMessage(StatusLevel::Replies, "Summary Retrieved");
   if (OnRetrieveEnd) OnRetrieveEnd(this);
 }
 

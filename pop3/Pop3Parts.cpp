@@ -98,7 +98,7 @@ bool TNMPOP3::ReadBody(TMailMessage& R) {
     TempName = FAttachFilePath + "Temp" + IntToStr(TempFileCount) + ".mme";
     Temp = std::make_unique<TFileStream>(TempName, fmCreate);
   }
-  StatusMessage(1, "Extracting file");
+  StatusMessage(StatusLevel::Replies, "Extracting file");
   if (LineIndex >= Lines.Count()) return false;
 
   // Where the data lines of a UU part begin and end in the temporary file:
@@ -165,7 +165,7 @@ void TNMPOP3::ExtractPart(const std::string& TempName, std::int64_t UuStart, std
     FDecoder->InputStream = Data ? static_cast<TStream*>(Data.get()) : &Input;
     FDecoder->OutputStream = &Output;
     FDecoder->Method = Uu ? uuCode : uuMime;
-    StatusMessage(1, "Decoding file");
+    StatusMessage(StatusLevel::Replies, "Decoding file");
     try {
       if (FDecoder->InputStream->Size() > 0) FDecoder->Decode();
     } catch (...) {

@@ -106,7 +106,7 @@ void TNMPOP3::GetMailMessage(std::int32_t MsgNum) {
       const std::string Dele = Command("DELE " + IntToStr(MsgNum));
       if (IsDeleRefusal(Dele)) throw Exception(Dele);
     }
-    StatusMessage(1, "Message Retrieved");
+    StatusMessage(StatusLevel::Replies, "Message Retrieved");
   } catch (...) {
     try {
       Finish();

@@ -9,7 +9,7 @@ PELICORE_PACKAGES=(
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic fontconfig
   dovecot-core dovecot-pop3d
-  coreutils sharutils python3
+  coreutils sharutils python3 curl
   xvfb xauth
   clang-14 libclang-rt-14-dev
 )

@@ -6,6 +6,7 @@
 #include "platform/Application.h"
 #include "platform/Strings.h"
 #include "socket/Psock.h"
+#include "socket/TimeOutScope.h"
 
 namespace pelicore {
 
@@ -91,7 +92,7 @@ int TZedadedar::SelectNotifications(net::TSocket Socket) {
 }
 
 void TZedadedar::InitWinsock() {
-  StatusMessage(8, "Initializing Winsock");
+  StatusMessage(StatusLevel::Trace, "Initializing Winsock");
   if (IsDesigning()) return;
   FCountedInSocketLayer = true;
   if (++WinsockRefCount == 1) {
@@ -173,7 +174,7 @@ void TZedadedar::MessageProc(win::TMessage& Message) {
 }
 
 void TZedadedar::ResolveRemoteHost() {
-  StatusMessage(8, "Resolve Host");
+  StatusMessage(StatusLevel::Trace, "Resolve Host");
   const std::string& HostName = Proxy.empty() ? Host : Proxy;
   const std::size_t Length = std::min(HostName.size(), BufferSize);
   std::memcpy(Buffer, HostName.data(), Length);
@@ -186,20 +187,21 @@ void TZedadedar::ResolveRemoteHost() {
   }
 
   RemoteAddress.Address = 0;
-  TimerOn();
-  AsyncDone = false;
-  FLookupRequest = net::AsyncGetHostByName(Handle, AsyncMessage, Buffer, HostEntryBuffer.get(),
-                                           static_cast<int>(HostEntryBufferSize));
-  if (FLookupRequest == 0) {
-    // No look-up could be started: nothing would ever end the wait.
-    Succeeded = false;
-    AsyncDone = true;
+  {
+    TimeOutScope Armed(*this);
+    AsyncDone = false;
+    FLookupRequest = net::AsyncGetHostByName(Handle, AsyncMessage, Buffer, HostEntryBuffer.get(),
+                                             static_cast<int>(HostEntryBufferSize));
+    if (FLookupRequest == 0) {
+      // No look-up could be started: nothing would ever end the wait.
+      Succeeded = false;
+      AsyncDone = true;
+    }
+    do {
+      SleepMs(2);
+      Application().ProcessMessages();
+    } while (!AsyncDone && !TimedOut && !Canceled);
   }
-  do {
-    SleepMs(2);
-    Application().ProcessMessages();
-  } while (!AsyncDone && !TimedOut && !Canceled);
-  TimerOff();
   FLookupRequest = 0;
 
   if (TimedOut) throw ESockError("Host Lookup Timed Out");
@@ -215,7 +217,7 @@ void TZedadedar::ResolveRemoteHost() {
 }
 
 void TZedadedar::Connect() {
-  StatusMessage(8, "Connecting");
+  StatusMessage(StatusLevel::Trace, "Connecting");
   Canceled = false;
   if (Connected) throw ESockError("Already connected");
 
@@ -237,23 +239,24 @@ void TZedadedar::Connect() {
   RemoteAddress.Port = net::HostToNet16(RemotePort);
   AsyncDone = false;
   Succeeded = true;
-  // A negative TimeOut fails here rather than in TimerOn below: an attempt
-  // left under way would connect the component after the caller was told
-  // the connect had failed.
+  // A negative TimeOut fails here rather than when the time-out is armed
+  // below: an attempt left under way would connect the component after the
+  // caller was told the connect had failed.
   TimerInterval();
-  if (net::Connect(SocketHandle, RemoteAddress) == net::SocketError) ErrorManager(10035);
-  TimerOn();
+  if (net::Connect(SocketHandle, RemoteAddress) == net::SocketError) ErrorManager(net::SocketErrors::WouldBlock);
   // The peer may accept and close (or reset) at once: the close is handled in
   // the same dispatch as the connect, so Connected can be false again when
   // the wait looks. The wait therefore also ends when the socket has been
   // closed, and success is judged by whether the connection opened.
   const std::uint32_t Opens = FConnectsSeen;
   const std::uint32_t Generation = FInputGeneration;
-  do {
-    SleepMs(2);
-    Application().ProcessMessages();
-  } while (!Connected && !TimedOut && !Canceled && Succeeded && Generation == FInputGeneration);
-  TimerOff();
+  {
+    TimeOutScope Armed(*this);
+    do {
+      SleepMs(2);
+      Application().ProcessMessages();
+    } while (!Connected && !TimedOut && !Canceled && Succeeded && Generation == FInputGeneration);
+  }
 
   const bool Opened = FConnectsSeen != Opens;
   if (Opened && !TimedOut && !Canceled) return;
@@ -273,7 +276,7 @@ void TZedadedar::Connect() {
 }
 
 void TZedadedar::Disconnect() {
-  StatusMessage(8, "Disconnecting");
+  StatusMessage(StatusLevel::Trace, "Disconnecting");
   RequestCloseSocket();
 }
 
@@ -291,12 +294,12 @@ net::TSocket TZedadedar::MakeNextSocket() {
 }
 
 void TZedadedar::RequestCloseSocket() {
-  StatusMessage(4, "Request Close Socket");
+  StatusMessage(StatusLevel::Traffic, "Request Close Socket");
   Connected = false;
   if (SocketHandle == net::InvalidSocket) return;
   DropInput();
   if (net::CloseSocket(SocketHandle) != 0) {
-    ErrorManager(10035);
+    ErrorManager(net::SocketErrors::WouldBlock);
     return;
   }
   // The closed handle is never kept: the number may be handed out again.
@@ -309,18 +312,18 @@ void TZedadedar::RequestCloseSocket() {
   if (!IsDestroying() && OnDisconnect) OnDisconnect(this);
   if (NoNextSocket) {
     net::SetLastError(Error);
-    ErrorManager(10035);
+    ErrorManager(net::SocketErrors::WouldBlock);
     throw ESockError("No socket could be made after the close");
   }
 }
 
 void TZedadedar::Close(net::TSocket Socket) {
-  StatusMessage(8, "Closing Socket");
+  StatusMessage(StatusLevel::Trace, "Closing Socket");
   net::CloseSocket(Socket);
 }
 
 void TZedadedar::CertifyConnect() {
-  StatusMessage(8, "Checking Connection");
+  StatusMessage(StatusLevel::Trace, "Checking Connection");
   for (int Asked = 0; !Connected; ++Asked) {
     if (Asked > 0 || !OnConnectionRequired) throw Exception("Not Connected");
     bool Handled = false;
@@ -330,12 +333,12 @@ void TZedadedar::CertifyConnect() {
 }
 
 void TZedadedar::Cancel() {
-  StatusMessage(8, "Canceling");
+  StatusMessage(StatusLevel::Trace, "Canceling");
   Canceled = true;
 }
 
 void TZedadedar::Abort() {
-  StatusMessage(8, "Abort");
+  StatusMessage(StatusLevel::Trace, "Abort");
   Cancel();
 }
 
@@ -345,29 +348,29 @@ std::uint32_t TZedadedar::TimerInterval() const {
 }
 
 void TZedadedar::TimerOn() {
-  StatusMessage(8, "Timer On");
+  StatusMessage(StatusLevel::Trace, "Timer On");
   TimedOut = false;
   Timer->SetInterval(TimerInterval());
   Timer->SetEnabled(true);
 }
 
 void TZedadedar::TimerOff() {
-  StatusMessage(8, "Timer Off");
+  StatusMessage(StatusLevel::Trace, "Timer Off");
   Timer->SetEnabled(false);
 }
 
 void TZedadedar::PulseTimer() {
-  StatusMessage(8, "Timer On");
+  StatusMessage(StatusLevel::Trace, "Timer On");
   TimedOut = false;
   Timer->SetInterval(TimerInterval());
   // Enabling and at once disabling leaves the timer disabled; starting the
   // platform timer only to stop it again would change nothing.
-  StatusMessage(8, "Timer Off");
+  StatusMessage(StatusLevel::Trace, "Timer Off");
   Timer->SetEnabled(false);
 }
 
 void TZedadedar::TimerFired(TComponent* /*Sender*/) {
-  StatusMessage(8, "Timer Triggered");
+  StatusMessage(StatusLevel::Trace, "Timer Triggered");
   TimerOff();
   TimedOut = true;
   AsyncDone = true;
@@ -375,12 +378,12 @@ void TZedadedar::TimerFired(TComponent* /*Sender*/) {
 }
 
 std::string TZedadedar::GetRemoteIP() {
-  StatusMessage(8, "Getting Remote IP");
+  StatusMessage(StatusLevel::Trace, "Getting Remote IP");
   return net::AddressToDotted(RemoteAddress.Address);
 }
 
 std::string TZedadedar::GetLocalIP() {
-  StatusMessage(8, "Getting Local IP");
+  StatusMessage(StatusLevel::Trace, "Getting Local IP");
   char LocalName[200] = {};
   if (net::GetHostName(LocalName, sizeof LocalName) != 0) return {};
   const net::THostInfo* Entry = net::GetHostByName(LocalName);

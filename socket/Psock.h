@@ -45,6 +45,14 @@ class TThreadTimer;
 constexpr std::uint32_t SocketMessage = win::UserMessage + 101;  // 1125
 constexpr std::uint32_t AsyncMessage = win::UserMessage + 102;   // 1126
 
+// Levels of the status texts: a text is reported when its level is at most
+// ReportLevel, so 0 reports nothing and Trace or more reports everything.
+namespace StatusLevel {
+constexpr std::uint8_t Replies = 1;  // server replies and results
+constexpr std::uint8_t Traffic = 4;  // sending, closing and accepting
+constexpr std::uint8_t Trace = 8;    // the name of every socket operation
+}  // namespace StatusLevel
+
 class ESockError : public Exception {
  public:
   using Exception::Exception;
@@ -304,7 +312,7 @@ class TZedadedar : public TComponent {
   bool Destroying = false;
   std::int32_t LastErrorNo = 0;
   std::int32_t TimeOut = 0;  // milliseconds per timed operation; 0: none
-  std::int32_t ReportLevel = 0;  // 1 replies, 4 sending and closing, 8 trace
+  std::int32_t ReportLevel = 0;  // the highest StatusLevel reported
   std::string LastStatus;
   std::string Proxy;  // resolved and connected to instead of Host when set
   std::uint16_t ProxyPort = 0;

@@ -71,7 +71,7 @@ void TZedadedar::StatusMessage(std::uint8_t Level, std::string_view Text) {
 }
 
 std::string TZedadedar::SocketErrorStr(std::uint16_t Code) {
-  StatusMessage(8, "Looking Up Error Message");
+  StatusMessage(StatusLevel::Trace, "Looking Up Error Message");
   if (Code == 0) return {};
   for (const TWinsockMessageEntry& Entry : WinsockMessage) {
     if (Entry.Code == Code) return IntToStr(Code) + ":" + Entry.Text;
@@ -89,7 +89,7 @@ std::string TZedadedar::ErrorManager(std::uint16_t IgnoreCode) {
 }
 
 void TZedadedar::SetWSAError(std::uint16_t Code, const std::string& Text) {
-  StatusMessage(8, "Setting Winsock Error");
+  StatusMessage(StatusLevel::Trace, "Setting Winsock Error");
   LastErrorNo = Code;
   const std::string Message = Text.empty() ? SocketErrorStr(Code) : Text;
   net::SetLastError(Code);
@@ -97,12 +97,12 @@ void TZedadedar::SetWSAError(std::uint16_t Code, const std::string& Text) {
 }
 
 std::int32_t TZedadedar::GetLastErrorNo() {
-  StatusMessage(8, "Getting LastError Number");
+  StatusMessage(StatusLevel::Trace, "Getting LastError Number");
   return LastErrorNo;
 }
 
 void TZedadedar::SetLastErrorNo(std::int32_t Value) {
-  StatusMessage(8, "Setting LastError Number");
+  StatusMessage(StatusLevel::Trace, "Setting LastError Number");
   LastErrorNo = Value;
 }
 

@@ -21,6 +21,7 @@
 #include "platform/Application.h"
 #include "platform/Strings.h"
 #include "socket/Psock.h"
+#include "socket/TimeOutScope.h"
 
 namespace pelicore {
 
@@ -52,57 +53,51 @@ int TZedadedar::FillInput() {
 }
 
 void TZedadedar::SendBuffer(const char* Data, std::uint16_t Length) {
-  StatusMessage(4, "Sending Buffer");
-  TimerOn();
-  try {
-    if (!Canceled) {
-      std::size_t Total = Length;
-      if (Total == 0) {
-        Total = strnlen(Data, BufferSize);
-        if (Total >= BufferSize) throw ERangeError("Text too long to send: 65536 bytes or more");
+  StatusMessage(StatusLevel::Traffic, "Sending Buffer");
+  TimeOutScope Armed(*this);
+  if (!Canceled) {
+    std::size_t Total = Length;
+    if (Total == 0) {
+      Total = strnlen(Data, BufferSize);
+      if (Total >= BufferSize) throw ERangeError("Text too long to send: 65536 bytes or more");
+    }
+    std::size_t Remaining = Total;
+    do {
+      const int Sent = net::Send(SocketHandle, Data + (Total - Remaining), static_cast<int>(Remaining), 0);
+      if (Sent == 0) break;
+      if (Sent == net::SocketError) {
+        ErrorManager(net::SocketErrors::WouldBlock);
+        // The peer takes nothing for now: wait for room (the platform
+        // wakes us) or any other event, so that a cancel or the time-out
+        // can end a peer that never reads, without retrying at full speed.
+        AwaitSocket();
+      } else {
+        Remaining -= static_cast<std::size_t>(Sent);
       }
-      std::size_t Remaining = Total;
-      do {
-        const int Sent = net::Send(SocketHandle, Data + (Total - Remaining), static_cast<int>(Remaining), 0);
-        if (Sent == 0) break;
-        if (Sent == net::SocketError) {
-          ErrorManager(10035);
-          // The peer takes nothing for now: wait for room (the platform
-          // wakes us) or any other event, so that a cancel or the time-out
-          // can end a peer that never reads, without retrying at full speed.
-          AwaitSocket();
-        } else {
-          Remaining -= static_cast<std::size_t>(Sent);
-        }
-      } while (Remaining != 0 && !Canceled);
-    }
-    if (Canceled) {
-      Canceled = false;
-      throw EAbortError("Socket send aborted");
-    }
-  } catch (...) {
-    TimerOff();
-    throw;
+    } while (Remaining != 0 && !Canceled);
   }
-  TimerOff();
+  if (Canceled) {
+    Canceled = false;
+    throw EAbortError("Socket send aborted");
+  }
 }
 
 void TZedadedar::Write(const std::string& Text) {
-  StatusMessage(8, "Write");
+  StatusMessage(StatusLevel::Trace, "Write");
   // c_str() ends in a zero byte, so the text is sent up to its first zero.
   SendBuffer(Text.c_str(), 0);
 }
 
 void TZedadedar::Writeln(const std::string& Text) {
-  StatusMessage(8, "Writeln");
+  StatusMessage(StatusLevel::Trace, "Writeln");
   Write(Text + "\r\n");
 }
 
 std::string TZedadedar::Read(std::uint16_t Count) {
-  StatusMessage(8, "Read( " + IntToStr(Count) + " )");
+  StatusMessage(StatusLevel::Trace, "Read( " + IntToStr(Count) + " )");
   std::size_t Wanted = Count;
   if (Wanted == 0) {
-    if (InputPending() < BufferSize && FillInput() == net::SocketError) ErrorManager(10035);
+    if (InputPending() < BufferSize && FillInput() == net::SocketError) ErrorManager(net::SocketErrors::WouldBlock);
     if (InputPending() >= BufferSize) throw ERangeError("Read( 0 ): 65536 bytes or more pending");
     Wanted = InputPending();
   } else {
@@ -116,7 +111,7 @@ std::string TZedadedar::Read(std::uint16_t Count) {
         return Rest;
       }
       if (Received == net::SocketError) {
-        ErrorManager(10035);
+        ErrorManager(net::SocketErrors::WouldBlock);
         if (!Canceled) Application().WaitForNextEvent();
       }
       if (InputPending() >= Wanted) break;
@@ -137,7 +132,7 @@ std::string TZedadedar::Read(std::uint16_t Count) {
 }
 
 std::string TZedadedar::ReadLn() {
-  StatusMessage(8, "ReadLn");
+  StatusMessage(StatusLevel::Trace, "ReadLn");
   const std::size_t Window = std::min(InputPending(), BufferSize);
   if (!Canceled && Window != 0) {
     if (const void* End = std::memchr(InputData(), '\n', Window)) {
@@ -150,77 +145,71 @@ std::string TZedadedar::ReadLn() {
     }
   }
 
-  TimerOn();
-  try {
-    // Taken: bytes at the front of the input that belong to this line and
-    // have been searched already (no LF among them). A cancel drops them.
-    std::size_t Taken = 0;
-    std::size_t LineLength = 0;
-    std::uint32_t Generation = FInputGeneration;
-    std::uint32_t Consumptions = FInputConsumptions;
-    for (;;) {
-      int Received = 1;
-      if (InputPending() <= Taken) Received = FillInput();
-      if (Received == 0) {
-        ConsumeInput(InputPending());
-        TimerOff();
-        return {};
-      }
-      if (Received == net::SocketError) {
-        LastErrorNo = net::LastError();
-        if (LastErrorNo == net::SocketErrors::NotConnected) {
-          ConsumeInput(Taken);
-          Taken = 0;
-          break;
-        }
-        ErrorManager(10035);
-        // A cancel left over from before the call ends it without a wait.
-        if (!Canceled) Application().WaitForNextEvent();
-      } else {
-        const std::size_t Limit = std::min(InputPending(), BufferSize);
-        if (const void* End = std::memchr(InputData() + Taken, '\n', Limit - Taken)) {
-          LineLength = static_cast<std::size_t>(static_cast<const char*>(End) - InputData()) + 1;
-          break;
-        }
-        Taken = Limit;
-        if (Taken == BufferSize) {
-          ConsumeInput(BufferSize);
-          throw ESockError("Line too long");
-        }
-      }
-      Application().ProcessMessages();
-      if (Generation != FInputGeneration || Consumptions != FInputConsumptions) {
-        // The socket was closed, or a read nested in the dispatch took input:
-        // the part line is gone, and what is pending now is searched afresh.
-        Generation = FInputGeneration;
-        Consumptions = FInputConsumptions;
+  TimeOutScope Armed(*this);
+  // Taken: bytes at the front of the input that belong to this line and
+  // have been searched already (no LF among them). A cancel drops them.
+  std::size_t Taken = 0;
+  std::size_t LineLength = 0;
+  std::uint32_t Generation = FInputGeneration;
+  std::uint32_t Consumptions = FInputConsumptions;
+  for (;;) {
+    int Received = 1;
+    if (InputPending() <= Taken) Received = FillInput();
+    if (Received == 0) {
+      ConsumeInput(InputPending());
+      return {};
+    }
+    if (Received == net::SocketError) {
+      LastErrorNo = net::LastError();
+      if (LastErrorNo == net::SocketErrors::NotConnected) {
+        ConsumeInput(Taken);
         Taken = 0;
+        break;
       }
-      if (Canceled) break;
+      ErrorManager(net::SocketErrors::WouldBlock);
+      // A cancel left over from before the call ends it without a wait.
+      if (!Canceled) Application().WaitForNextEvent();
+    } else {
+      const std::size_t Limit = std::min(InputPending(), BufferSize);
+      if (const void* End = std::memchr(InputData() + Taken, '\n', Limit - Taken)) {
+        LineLength = static_cast<std::size_t>(static_cast<const char*>(End) - InputData()) + 1;
+        break;
+      }
+      Taken = Limit;
+      if (Taken == BufferSize) {
+        ConsumeInput(BufferSize);
+        throw ESockError("Line too long");
+      }
     }
-    if (Canceled) {
-      ConsumeInput(Taken);
-      Canceled = false;
-      throw EAbortError("Socket readln aborted");
+    Application().ProcessMessages();
+    if (Generation != FInputGeneration || Consumptions != FInputConsumptions) {
+      // The socket was closed, or a read nested in the dispatch took input:
+      // the part line is gone, and what is pending now is searched afresh.
+      Generation = FInputGeneration;
+      Consumptions = FInputConsumptions;
+      Taken = 0;
     }
-    TimerOff();
-    if (LineLength == 0) return {};
-    std::string Line(InputData(), LineLength);
-    ConsumeInput(LineLength);
-    return Line;
-  } catch (...) {
-    TimerOff();
-    throw;
+    if (Canceled) break;
   }
+  if (Canceled) {
+    ConsumeInput(Taken);
+    Canceled = false;
+    throw EAbortError("Socket readln aborted");
+  }
+  Armed.Disarm();
+  if (LineLength == 0) return {};
+  std::string Line(InputData(), LineLength);
+  ConsumeInput(LineLength);
+  return Line;
 }
 
 std::string TZedadedar::Transaction(const std::string& Command) {
-  StatusMessage(8, "Transaction");
+  StatusMessage(StatusLevel::Trace, "Transaction");
   ReplyNumber = 0;
   Writeln(Command);
   TransactionReply = ReadLn();
   if (!TransactionReply.empty()) {
-    StatusMessage(1, TransactionReply);
+    StatusMessage(StatusLevel::Replies, TransactionReply);
     std::int64_t Value = 0;
     std::size_t Digits = 0;
     while (Digits < 10 && Digits < TransactionReply.size() && TransactionReply[Digits] >= '0' &&
@@ -238,7 +227,7 @@ std::string TZedadedar::Transaction(const std::string& Command) {
 }
 
 bool TZedadedar::DataAvailable() {
-  StatusMessage(8, "Data Available");
+  StatusMessage(StatusLevel::Trace, "Data Available");
   if (InputPending() != 0) return true;
   // A scratch byte of its own: the close notification can run this while a
   // send is still working from Buffer.
@@ -247,7 +236,7 @@ bool TZedadedar::DataAvailable() {
 }
 
 void TZedadedar::ClearInput() {
-  StatusMessage(8, "Clearing Input");
+  StatusMessage(StatusLevel::Trace, "Clearing Input");
   // One receive of up to BufferSize bytes, counting those already taken.
   const std::size_t FromBuffer = std::min(InputPending(), BufferSize);
   ConsumeInput(FromBuffer);

@@ -33,9 +33,10 @@ WindowHandle NewWindow() {
   return CreateHiddenWindow("PelicoreTestWindow");
 }
 
-// Dispatches until Done() holds or the deadline passes.
+// Dispatches until Done() holds; the deadline only keeps a fault from hanging
+// the test.
 template <class F>
-bool DispatchUntil(F Done, int Ms = 3000) {
+bool DispatchUntil(F Done, int Ms = 20000) {
   const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ms);
   while (!Done()) {
     if (std::chrono::steady_clock::now() > End) return false;
@@ -101,24 +102,32 @@ TEST(Messages, AHandlerMayDestroyItsOwnWindow) {
   EXPECT_FALSE(IsWindow(W));
 }
 
+// Judged by order, not by the clock: timers are precise and expire in the
+// order of their deadlines, so a reference timer whose deadline lies between
+// the two candidates tells which one a timer was given.
 TEST(Messages, TimersTickWithTheirIdAndRestartTheirInterval) {
   Got.clear();
   const WindowHandle W = NewWindow();
-  const auto Start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(StartWindowTimer(W, 1, 100));
-  SleepMs(60);
-  ASSERT_TRUE(StartWindowTimer(W, 1, 100));  // restarts: the first tick comes 100 ms from here
+  // Timer 1 ticks 200 ms from now, or from the restart at least 100 ms later;
+  // reference timer 2 ticks 250 ms from now, between the two.
+  ASSERT_TRUE(StartWindowTimer(W, 1, 200));
+  ASSERT_TRUE(StartWindowTimer(W, 2, 250));
+  SleepMs(100);
+  ASSERT_TRUE(StartWindowTimer(W, 1, 200));
   ASSERT_TRUE(DispatchUntil([] { return !Got.empty(); }));
-  const auto Elapsed = std::chrono::steady_clock::now() - Start;
-  EXPECT_GE(Elapsed, std::chrono::milliseconds(150));
   EXPECT_EQ(Got[0].Msg, TimerMessage);
-  EXPECT_EQ(Got[0].WParam, 1u);
+  EXPECT_EQ(Got[0].WParam, 2u) << "the restart moved timer 1 behind the reference";
+  ASSERT_TRUE(DispatchUntil([] { return Got.size() >= 2; }));
+  EXPECT_EQ(Got[1].WParam, 1u);
+
+  // A stopped timer ticks no more while a longer one goes on ticking.
   StopWindowTimer(W, 1);
+  ASSERT_TRUE(StartWindowTimer(W, 2, 250));
   Got.clear();
-  SleepMs(150);
-  Application().ProcessMessages();
-  EXPECT_TRUE(Got.empty());
-  EXPECT_FALSE(StartWindowTimer(W, 2, 0));
+  ASSERT_TRUE(DispatchUntil([] { return Got.size() >= 2; }));
+  for (const Received& R : Got) EXPECT_EQ(R.WParam, 2u);
+  StopWindowTimer(W, 2);
+  EXPECT_FALSE(StartWindowTimer(W, 3, 0));
   DestroyHiddenWindow(W);
 }
 

@@ -127,7 +127,7 @@ TEST_F(Pop3Dialogue, SummaryEventsAndFailures) {
   Client("TOP 3 0\r\n").Server("+OK\r\nSubject: Three\r\n\r\n.\r\n");
   Client("LIST 3\r\n").Server("-ERR no such message\r\n");
   Start();
-  Pop->ReportLevel = 1;
+  Pop->ReportLevel = StatusLevel::Replies;
   Pop->Connect();
   Pop->OnRetrieveStart = Note("start");
   Pop->OnRetrieveEnd = [&](TComponent*) { Log.push_back("end after " + Pop->LastStatus); };

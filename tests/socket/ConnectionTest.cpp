@@ -101,7 +101,7 @@ TEST(Connect, NegativeTimeOutFailsBeforeAnAttemptIsUnderWay) {
 
 TEST(Resolve, DottedAddressIsUsedWithoutLookUpOrTimer) {
   SocketPtr S = NewSocket();
-  S->ReportLevel = 8;
+  S->ReportLevel = StatusLevel::Trace;
   EventLog Log;
   Log.RecordStatus(*S);
   S->OnHostResolved = [&](TComponent*) { Log.Mark("OnHostResolved"); };
@@ -255,7 +255,7 @@ TEST(PeerClose, WithUnreadDataTheComponentStaysConnectedUntilTheOwnerCloses) {
   // The close notification is handled by looking for unread data; that look
   // is the sign that the notification has been handled.
   int CloseHandled = 0;
-  S->ReportLevel = 8;
+  S->ReportLevel = StatusLevel::Trace;
   S->OnStatus = [&](TComponent*, const std::string& Status) { CloseHandled += Status == "Data Available"; };
   S->Host = "127.0.0.1";
   S->Port = Peer.Port();
@@ -282,7 +282,7 @@ TEST(Destroy, ConnectedComponentClosesItsSocketWithoutEvents) {
   Peer.Start();
   SocketPtr S = ConnectedTo(Peer);
   int Events = 0;
-  S->ReportLevel = 8;
+  S->ReportLevel = StatusLevel::Trace;
   S->OnStatus = [&](TComponent*, const std::string&) { ++Events; };
   S->OnDisconnect = [&](TComponent*) { ++Events; };
   S.reset();

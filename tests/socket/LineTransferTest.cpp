@@ -349,7 +349,7 @@ TEST(Transaction, SendsTheCommandLineAndTakesTheReplyNumber) {
   for (const ReplyCase& C : Cases) Peer.ExpectLine("STAT\r\n").Send(C.Reply);
   Peer.Start();
   SocketPtr S = ConnectedTo(Peer);
-  S->ReportLevel = 1;
+  S->ReportLevel = StatusLevel::Replies;
   EventLog Log;
   Log.RecordStatus(*S);
   std::string Sent;

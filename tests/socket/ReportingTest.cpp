@@ -114,7 +114,7 @@ TEST(StatusMessage, AFailingStatusHandlerDoesNotDisturbTheOperation) {
   Peer.ExpectLine("NOOP\r\n").Send("+OK\r\n");
   Peer.Start();
   SocketPtr S = ConnectedTo(Peer);
-  S->ReportLevel = 8;
+  S->ReportLevel = StatusLevel::Trace;
   S->OnStatus = [](TComponent*, const std::string&) { throw Exception("status handler failed"); };
   EXPECT_EQ(S->Transaction("NOOP"), "+OK\r\n");
   EXPECT_TRUE(Peer.Finish()) << Peer.ErrorText();

@@ -30,14 +30,38 @@ struct TickRecorder {
   }
 };
 
+// No test here judges by the wall clock: the platform timers are precise and
+// expire in the order of their deadlines, so a reference timer whose deadline
+// lies between the two candidates tells which one a timer was given, however
+// late a loaded machine dispatches. The deadlines of PumpUntil only keep a
+// broken timer from hanging the test.
+constexpr milliseconds HangGuard{20000};
+
+// A timer that counts its own ticks, for reference.
+struct ReferenceTimer {
+  explicit ReferenceTimer(std::uint32_t Interval) {
+    Timer->SetInterval(Interval);
+    Timer->SetOnTimer([this](TComponent*) { ++Ticks; });
+  }
+  ComponentPtr<TThreadTimer> Timer = MakeComponent<TThreadTimer>(nullptr);
+  int Ticks = 0;
+};
+
+// Dispatches until a reference timer of Interval ms has ticked Count times:
+// any timer with a shorter interval that runs has ticked by then.
+void PumpTicks(std::uint32_t Interval, int Count) {
+  ReferenceTimer Reference(Interval);
+  ASSERT_TRUE(PumpUntil([&] { return Reference.Ticks >= Count; }, HangGuard));
+}
+
 TEST(ThreadTimer, NewTimerIsEnabledWith1000MsAndTicksOnceACallbackIsSet) {
   auto Timer = MakeComponent<TThreadTimer>(nullptr);
   EXPECT_TRUE(Timer->Enabled());
   EXPECT_EQ(Timer->Interval(), 1000u);
   TickRecorder Rec;
   Timer->SetOnTimer(Rec.Callback());
-  ASSERT_TRUE(PumpUntil([&] { return !Rec.Ticks.empty(); }, milliseconds(3000)));
-  EXPECT_GE(Rec.Ticks.front(), milliseconds(990));
+  ASSERT_TRUE(PumpUntil([&] { return !Rec.Ticks.empty(); }, HangGuard));
+  EXPECT_GE(Rec.Ticks.front(), milliseconds(990));  // never early
 }
 
 TEST(ThreadTimer, IntervalZeroNeverTicks) {
@@ -45,14 +69,14 @@ TEST(ThreadTimer, IntervalZeroNeverTicks) {
   TickRecorder Rec;
   Timer->SetInterval(0);
   Timer->SetOnTimer(Rec.Callback());
-  PumpFor(milliseconds(300));
+  PumpTicks(50, 3);
   EXPECT_TRUE(Rec.Ticks.empty());
 }
 
-// Interval 1000 ms; about 600 ms after the start the timer is touched. A
-// restart moves the first tick to a full interval after the touch; without
-// one it comes at about 1000 ms, some 600 ms before that, which leaves a
-// loaded machine plenty of room.
+// Interval 1000 ms; some 600 ms after the start the timer is touched. Without
+// a restart it ticks 1000 ms after the start, with one 1000 ms after the
+// touch; a reference timer started at the touch with 700 ms falls between
+// the two by some 300 ms either way.
 struct RestartCase {
   const char* Touch;
   void (*Apply)(TThreadTimer&, TNotifyEvent);
@@ -68,18 +92,26 @@ TEST(ThreadTimer, OnlyAChangedValueOrANewCallbackRestartsTheCount) {
   };
   for (const RestartCase& C : Cases) {
     SCOPED_TRACE(C.Touch);
-    auto Timer = MakeComponent<TThreadTimer>(nullptr);
-    Timer->SetInterval(1000);
-    TickRecorder Rec;
-    Timer->SetOnTimer(Rec.Callback());
-    PumpFor(milliseconds(600));
-    const auto Touched = std::chrono::duration_cast<milliseconds>(Clock::now() - Rec.Start);
-    C.Apply(*Timer, Rec.Callback());
-    ASSERT_TRUE(PumpUntil([&] { return !Rec.Ticks.empty(); }, milliseconds(4000)));
-    if (C.Restarts)
-      EXPECT_GE(Rec.Ticks.front(), Touched + milliseconds(990));
-    else
-      EXPECT_LT(Rec.Ticks.front(), Touched + milliseconds(990));
+    // The touch must come before the first tick; a machine so loaded that
+    // the 600 ms stretched past 1000 ms tries again.
+    bool Judged = false;
+    for (int Attempt = 0; Attempt < 5 && !Judged; ++Attempt) {
+      auto Timer = MakeComponent<TThreadTimer>(nullptr);
+      Timer->SetInterval(1000);
+      std::vector<std::string> Order;
+      const TNotifyEvent Callback = [&](TComponent*) { Order.push_back("timer"); };
+      Timer->SetOnTimer(Callback);
+      PumpTicks(600, 1);
+      if (!Order.empty()) continue;
+      C.Apply(*Timer, Callback);
+      auto Reference = MakeComponent<TThreadTimer>(nullptr);
+      Reference->SetInterval(700);
+      Reference->SetOnTimer([&](TComponent*) { Order.push_back("reference"); });
+      ASSERT_TRUE(PumpUntil([&] { return Order.size() >= 2; }, HangGuard));
+      EXPECT_EQ(Order.front(), C.Restarts ? "reference" : "timer");
+      Judged = true;
+    }
+    EXPECT_TRUE(Judged) << "the timer ticked before every touch";
   }
 }
 
@@ -92,20 +124,21 @@ TEST(ThreadTimer, AFailingCallbackDoesNotStopTheTimer) {
     ++Ticks;
     throw Exception("tick failed");
   });
-  EXPECT_TRUE(PumpUntil([&] { return Ticks >= 2; }, milliseconds(3000)));
+  EXPECT_TRUE(PumpUntil([&] { return Ticks >= 2; }, HangGuard));
   Application().SetExceptionHandler(nullptr);
 }
 
 TEST(TimeOut, FiresOncePerArmingAndAbortsTheComponent) {
   SocketPtr S = NewSocket();
-  S->ReportLevel = 8;
+  S->ReportLevel = StatusLevel::Trace;
   int Fired = 0;
   S->OnStatus = [&](TComponent*, const std::string& Status) {
     if (Status == "Timer Triggered") ++Fired;
   };
   S->TimeOut = 100;
   S->TimerOn();
-  PumpFor(milliseconds(500));
+  ASSERT_TRUE(PumpUntil([&] { return Fired > 0; }, HangGuard));
+  PumpTicks(100, 3);  // a time-out still armed would fire again meanwhile
   EXPECT_EQ(Fired, 1);
   EXPECT_TRUE(S->TimedOut);
   EXPECT_TRUE(S->AsyncDone);
@@ -116,7 +149,7 @@ TEST(TimeOut, FiresOncePerArmingAndAbortsTheComponent) {
   S->TimeOut = 0;
   S->TimerOn();
   EXPECT_FALSE(S->TimedOut);
-  PumpFor(milliseconds(200));
+  PumpTicks(100, 3);
   EXPECT_EQ(Fired, 1);
   S->TimerOff();
 
