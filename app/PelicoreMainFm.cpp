@@ -355,7 +355,17 @@ void TPelicoreMainForm::FormShow(QObject*) {
   namespace Key = SettingsKey;
   IniFileName = Application().ProgramFolder() + SettingsFileBaseName;
   TIniFile Ini(IniFileName);
-  if (!Ini.Exists()) return;
+  if (!Ini.Exists()) {
+    // A first start: the account of the demo mailbox that scripts/run.sh
+    // starts beside the window (tools/pelicore-demo-pop3), so that the
+    // program can be tried at once. A settings file of the user's own always
+    // wins.
+    HostEdit->setText(QStringLiteral("127.0.0.1"));
+    UserIDEdit->setText(QStringLiteral("demo"));
+    PasswordEdit->setText(QStringLiteral("demo"));
+    PortEdit->setText(QStringLiteral("11110"));
+    return;
+  }
   SetOuterTop(Ini.ReadInteger(WindowSection, Key::Top, OuterTop()));
   SetOuterLeft(Ini.ReadInteger(WindowSection, Key::Left, OuterLeft()));
   SetOuterHeight(Ini.ReadInteger(WindowSection, Key::Height, OuterHeight()));

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 
 #include <cstdio>
 #include <thread>
@@ -31,7 +32,11 @@ void TApplication::ProcessMessages() {
 void TApplication::WaitForNextEvent() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
 
 void TApplication::HandleException(std::exception_ptr E) {
-  if (FHandler) {
+  // The handler shows a box, which only the user-interface thread may do:
+  // an exception on any other thread goes to standard error.
+  const bool OnMainThread =
+      QCoreApplication::instance() == nullptr || QThread::currentThread() == QCoreApplication::instance()->thread();
+  if (FHandler && OnMainThread) {
     try {
       FHandler(E);
       return;

@@ -25,7 +25,8 @@ class TApplication {
   void WaitForNextEvent();
 
   // Shows an exception that reached the event loop. Until a handler is
-  // installed (the window's error box) the text goes to standard error.
+  // installed (the window's error box), and always on a thread other than
+  // the user-interface thread, the text goes to standard error.
   void HandleException(std::exception_ptr E);
   using ExceptionHandler = std::function<void(std::exception_ptr)>;
   void SetExceptionHandler(ExceptionHandler Handler);

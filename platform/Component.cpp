@@ -55,6 +55,12 @@ void TComponent::EndLoading() {
   Loaded();
 }
 
+void TComponent::RemoveComponent(TComponent* Child) {
+  if (!Child || Child->FOwner != this) return;
+  Remove(Child);
+  Child->FOwner = nullptr;
+}
+
 void TComponent::Insert(TComponent* Child) { FComponents.push_back(Child); }
 
 void TComponent::Remove(TComponent* Child) {

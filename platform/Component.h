@@ -32,6 +32,9 @@ class TComponent {
   TComponent* Owner() const { return FOwner; }
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
   TComponent* Components(int Index) const;  // 0-based, throws ERangeError
+  // Gives up ownership of a component it owns: it is no longer freed with
+  // this one and has no owner any more.
+  void RemoveComponent(TComponent* Child);
 
   std::string Name;
 

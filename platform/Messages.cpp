@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "platform/Application.h"
+#include "platform/HandOver.h"
 #include "platform/MessagesInternal.h"
 
 namespace pelicore::win {
@@ -40,8 +41,9 @@ struct WindowRecord {
   ThreadQueue* Queue = nullptr;
   std::map<std::uint32_t, int> Timers;   // our id -> Qt timer id
   std::map<int, std::uint32_t> TimerIds;  // Qt timer id -> our id
-  int Dispatching = 0;
-  bool Destroyed = false;
+  int Dispatching = 0;  // touched only by the owning thread
+  // Set by whichever thread destroys the window; read by the owning thread.
+  std::atomic<bool> Destroyed{false};
 };
 
 // One process-wide registry; deliberately never destroyed, so that late
@@ -72,6 +74,7 @@ class MessageEvent : public QEvent {
                std::function<void()> ATask)
       : QEvent(MessageEventType), FQueue(AQueue), Msg(AMsg), WParam(AWParam), LParam(ALParam), Task(std::move(ATask)) {
     FQueue->Pending.fetch_add(1, std::memory_order_relaxed);
+    pelicore::detail::HandOver(this);
   }
   ~MessageEvent() override { FQueue->Pending.fetch_sub(1, std::memory_order_relaxed); }
 
@@ -93,6 +96,7 @@ class WindowObject : public QObject {
     if (E->type() != MessageEventType) return QObject::event(E);
     if (!FRecord) return true;
     auto* M = static_cast<MessageEvent*>(E);
+    pelicore::detail::TakeOver(M);
     Dispatch([&] {
       if (M->Task)
         M->Task();
@@ -100,6 +104,40 @@ class WindowObject : public QObject {
         CallProcedure(M->Msg, M->WParam, M->LParam);
     });
     return true;
+  }
+
+  // On the owning thread: frees the record once no handler of the window is
+  // on the stack (otherwise the last one to return does it). Now: nothing of
+  // this object is on the stack either, so it can go at once.
+  void FinishDestroy(bool Now) {
+    if (!FRecord || FRecord->Dispatching != 0) return;
+    for (auto& [Id, QtId] : FRecord->Timers) killTimer(QtId);
+    delete FRecord;
+    FRecord = nullptr;
+    if (Now)
+      delete this;
+    else
+      deleteLater();
+  }
+
+  // On the owning thread.
+  bool StartTimer(std::uint32_t Id, std::uint32_t Milliseconds) {
+    if (!FRecord || FRecord->Destroyed) return false;
+    StopTimer(Id);
+    const int QtId = startTimer(std::chrono::milliseconds(Milliseconds), Qt::PreciseTimer);
+    if (QtId == 0) return false;
+    FRecord->Timers[Id] = QtId;
+    FRecord->TimerIds[QtId] = Id;
+    return true;
+  }
+
+  void StopTimer(std::uint32_t Id) {
+    if (!FRecord) return;
+    auto It = FRecord->Timers.find(Id);
+    if (It == FRecord->Timers.end()) return;
+    killTimer(It->second);
+    FRecord->TimerIds.erase(It->second);
+    FRecord->Timers.erase(It);
   }
 
   void timerEvent(QTimerEvent* E) override {
@@ -117,14 +155,9 @@ class WindowObject : public QObject {
     ++FRecord->Dispatching;
     Guarded(Body);
     --FRecord->Dispatching;
-    if (FRecord->Destroyed && FRecord->Dispatching == 0) {
-      // The window was destroyed by its own handler: finish the job now that
-      // nothing of it is on the stack but this frame.
-      WindowRecord* R = FRecord;
-      deleteLater();
-      delete R;
-      FRecord = nullptr;
-    }
+    // The window was destroyed by its own handler (or by another thread
+    // meanwhile): finish the job now that nothing of it is on the stack.
+    if (FRecord->Destroyed) FinishDestroy(false);
   }
 
   void CallProcedure(std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
@@ -194,17 +227,22 @@ bool DestroyHiddenWindow(WindowHandle Window) {
     if (!R) return false;
     Reg().Windows.erase(Window);
   }
-  // From here no post can reach it; drop what is queued and stop the timers.
+  // From here no post can reach it; drop what is queued.
   R->Destroyed = true;
-  R->Data = nullptr;
-  for (auto& [Id, QtId] : R->Timers) R->Receiver->killTimer(QtId);
-  R->Timers.clear();
-  R->TimerIds.clear();
   QCoreApplication::removePostedEvents(R->Receiver, MessageEventType);
-  if (R->Dispatching == 0) {
-    delete R->Receiver;
-    delete R;
+  WindowObject* Receiver = R->Receiver;
+  if (Receiver->thread() != QThread::currentThread()) {
+    // Qt objects and their timers may only be touched by their own thread:
+    // the owner frees them when it next dispatches.
+    pelicore::detail::HandOver(Receiver);
+    QMetaObject::invokeMethod(Receiver, [Receiver] {
+      pelicore::detail::TakeOver(Receiver);
+      Receiver->FinishDestroy(false);
+    }, Qt::QueuedConnection);
+    return true;
   }
+  R->Data = nullptr;
+  Receiver->FinishDestroy(true);
   return true;
 }
 
@@ -249,17 +287,16 @@ bool StartWindowTimer(WindowHandle Window, std::uint32_t Id, std::uint32_t Milli
     R = Find(Window);
   }
   if (!R) return false;
-  auto It = R->Timers.find(Id);
-  if (It != R->Timers.end()) {
-    R->Receiver->killTimer(It->second);
-    R->TimerIds.erase(It->second);
-    R->Timers.erase(It);
+  WindowObject* Receiver = R->Receiver;
+  if (Receiver->thread() != QThread::currentThread()) {
+    pelicore::detail::HandOver(Receiver);
+    QMetaObject::invokeMethod(Receiver, [Receiver, Id, Milliseconds] {
+      pelicore::detail::TakeOver(Receiver);
+      Receiver->StartTimer(Id, Milliseconds);
+    }, Qt::QueuedConnection);
+    return true;
   }
-  const int QtId = R->Receiver->startTimer(std::chrono::milliseconds(Milliseconds), Qt::PreciseTimer);
-  if (QtId == 0) return false;
-  R->Timers[Id] = QtId;
-  R->TimerIds[QtId] = Id;
-  return true;
+  return Receiver->StartTimer(Id, Milliseconds);
 }
 
 void StopWindowTimer(WindowHandle Window, std::uint32_t Id) {
@@ -269,11 +306,16 @@ void StopWindowTimer(WindowHandle Window, std::uint32_t Id) {
     R = Find(Window);
   }
   if (!R) return;
-  auto It = R->Timers.find(Id);
-  if (It == R->Timers.end()) return;
-  R->Receiver->killTimer(It->second);
-  R->TimerIds.erase(It->second);
-  R->Timers.erase(It);
+  WindowObject* Receiver = R->Receiver;
+  if (Receiver->thread() != QThread::currentThread()) {
+    pelicore::detail::HandOver(Receiver);
+    QMetaObject::invokeMethod(Receiver, [Receiver, Id] {
+      pelicore::detail::TakeOver(Receiver);
+      Receiver->StopTimer(Id);
+    }, Qt::QueuedConnection);
+    return;
+  }
+  Receiver->StopTimer(Id);
 }
 
 namespace detail {

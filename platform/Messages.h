@@ -50,7 +50,9 @@ bool RegisterWindowClass(const WindowClassInfo& Info);
 // A hidden window of a registered class, owned by the calling thread; 0 when
 // the class is unknown.
 WindowHandle CreateHiddenWindow(const char* ClassName);
-// Call on the owning thread. False for an unknown handle.
+// From any thread: no message reaches the window from the moment of the
+// call; the Qt parts are freed by the owning thread (at once when that is the
+// caller, else when it next dispatches). False for an unknown handle.
 bool DestroyHiddenWindow(WindowHandle Window);
 bool IsWindow(WindowHandle Window);
 
@@ -68,8 +70,10 @@ std::int32_t SendWindowMessage(WindowHandle Window, std::uint32_t Msg, std::uint
                                std::int32_t LParam);
 
 // A periodic timer of the window that ticks as TimerMessage with WParam = Id.
-// Starting a running timer again restarts its full interval. Call on the
-// owning thread. False when the window does not exist or Milliseconds is 0.
+// Starting a running timer again restarts its full interval. From another
+// thread than the owner the start (or stop) is handed to the owner and
+// happens when it next dispatches. False when the window does not exist or
+// Milliseconds is 0.
 bool StartWindowTimer(WindowHandle Window, std::uint32_t Id, std::uint32_t Milliseconds);
 // Harmless when no such timer runs.
 void StopWindowTimer(WindowHandle Window, std::uint32_t Id);

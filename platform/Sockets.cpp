@@ -150,6 +150,16 @@ void WaitForRoom(TSocket Socket) {
 }
 
 int TlsResult(int Result, int Error) { return Result == SocketError ? Fail(Error) : Result; }
+
+// A send that would block: watch for room, so that the waiting sender wakes
+// once the peer has read.
+void ArmWrite(TSocket Socket) {
+  std::lock_guard<std::mutex> G(Tab().Lock);
+  if (auto S = Lookup(Socket); S && S->State == Phase::Connected && !S->WriteArmed) {
+    S->WriteArmed = true;
+    UpdateMask(*S);
+  }
+}
 }  // namespace
 
 int Send(TSocket Socket, const void* Data, int Length, int Flags) {
@@ -157,10 +167,15 @@ int Send(TSocket Socket, const void* Data, int Length, int Flags) {
   if (Length < 0) return Fail(SocketErrors::InvalidArgument);
   if (const auto Tls = TlsOf(Socket)) {
     int Error = 0;
-    return TlsResult(TlsSend(*Tls, static_cast<const char*>(Data), Length, Error), Error);
+    const int N = TlsSend(*Tls, static_cast<const char*>(Data), Length, Error);
+    if (N == SocketError && Error == SocketErrors::WouldBlock) ArmWrite(Socket);
+    return TlsResult(N, Error);
   }
   const ssize_t N = ::send(Socket, Data, static_cast<std::size_t>(Length), MSG_NOSIGNAL);
-  return N < 0 ? FailErrno() : static_cast<int>(N);
+  if (N >= 0) return static_cast<int>(N);
+  const int Err = errno;
+  if (Err == EAGAIN || Err == EWOULDBLOCK) ArmWrite(Socket);
+  return Fail(MapErrno(Err));
 }
 
 int Recv(TSocket Socket, void* Data, int Length, int Flags) {
@@ -195,6 +210,10 @@ int CloseSocket(TSocket Socket) {
 
 int Bind(TSocket Socket, const TSocketAddress& Address) {
   const sockaddr_in In = ToPosix(Address);
+  // Connections of an earlier run that linger after their close do not hold
+  // the port; a socket that listens on it still does.
+  const int On = 1;
+  ::setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &On, sizeof On);
   return ::bind(Socket, reinterpret_cast<const sockaddr*>(&In), sizeof In) == 0 ? 0 : FailErrno();
 }
 

@@ -16,6 +16,9 @@
 //   FdClose    the peer has closed (also while unread data remains) or reset;
 //              posted once
 //   FdOob      never posted (TCP urgent data is not used)
+// A send that finds the socket's buffer full ("would block") makes the
+// window's thread wake up from its wait for the next event once there is
+// room again; nothing is delivered for it.
 // Notifications are delivered to the window procedure while the window's
 // thread dispatches events, in the order they occurred. None is delivered for
 // a socket after it has been closed, also when it was already due.

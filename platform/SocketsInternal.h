@@ -32,6 +32,9 @@ struct SocketState {
   bool ReadArmed = true;
   bool AcceptArmed = true;
   bool ClosePosted = false;
+  // A send found the socket's buffer full: watch for room, so that a sender
+  // waiting for the next event wakes up (nothing is delivered for it).
+  bool WriteArmed = false;
   int EpollFd = -1;
   std::uint32_t Mask = 0;  // what the epoll set holds now; 0: not in the set
   Watch* Notifier = nullptr;

@@ -119,6 +119,7 @@ void UpdateMask(SocketState& S, bool Recheck) {
       if (!S.ClosePosted) Want = EPOLLIN | EPOLLRDHUP | EPOLLET;
       // A TLS receive that must first send waits for room to send.
       if (S.TlsWantsWrite) Want |= EPOLLOUT | EPOLLET;
+      if (S.WriteArmed) Want |= EPOLLOUT | EPOLLET;
       break;
     case Phase::Listening:
       if ((S.Events & FdAccept) && S.AcceptArmed) Want = EPOLLIN;
@@ -224,6 +225,7 @@ void OnReady(std::shared_ptr<SocketState> Sp) {
         // tries again (the wake-up alone ends a blocking wait).
         const bool MayGoOn = S.TlsWantsWrite && (Got & EPOLLOUT);
         if (MayGoOn) S.TlsWantsWrite = false;
+        if (Got & (EPOLLOUT | EPOLLERR | EPOLLHUP)) S.WriteArmed = false;
         // Without the close, readable means data; with it, ask.
         if (((Got & EPOLLIN) || MayGoOn) && S.ReadArmed && (!Closed || DataPending(S))) {
           S.ReadArmed = false;

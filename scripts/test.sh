@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the layering, builds Pelicore twice (debug, and with AddressSanitizer +
-# UndefinedBehaviorSanitizer) and runs every test in both, then the fuzz target
-# briefly. Exits non-zero when a check or a test fails.
+# UndefinedBehaviorSanitizer) and runs every test in both, then the tests of the
+# listening server (the one part with several threads) under ThreadSanitizer,
+# then the fuzz target briefly. Exits non-zero when a check or a test fails.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -22,6 +23,14 @@ run_suite() {
 run_suite "$root/build-test" -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELICORE_SANITIZE=ON -DPELICORE_BENCH=OFF
+
+# Qt's library is not instrumented: tests/tsan.supp lists what that hides.
+echo "== build-tsan: configure and build the server tests"
+cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELICORE_TSAN=ON -DPELICORE_BENCH=OFF >/dev/null
+cmake --build "$root/build-tsan" -j "$jobs" --target socket_tests
+echo "== build-tsan: server tests"
+TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" QT_QPA_PLATFORM=offscreen \
+  ctest --test-dir "$root/build-tsan" -R '^(ServerTest|Threads)[.]' -j "$jobs" --output-on-failure --timeout 300
 
 # The fuzz target, built with clang and run briefly over its seeds and the
 # inputs that once failed; new findings go to a scratch folder.

@@ -10,7 +10,7 @@
 
 namespace pelicore {
 
-std::int32_t WinsockRefCount = 0;
+std::atomic<std::int32_t> WinsockRefCount{0};
 
 namespace {
 
@@ -338,8 +338,6 @@ void TZedadedar::CertifyConnect() {
     if (!Handled) throw Exception("Not Connected");
   }
 }
-
-void TZedadedar::Accept() { throw Exception("Not supported"); }
 
 void TZedadedar::Cancel() {
   StatusMessage(StatusLevel::Trace, "Canceling");

@@ -12,9 +12,14 @@
 // transfer ended by a cancel or the time-out, ERangeError for values out of
 // range, and the plain Exception for "Not Connected" and "No Timer".
 //
-// Everything here runs on the thread that created the component.
+// A component runs on one thread: the one that created it, or, for a
+// connection server of TNMGeneralServer, the connection's own thread, which
+// takes the component over before it serves. Only the flags (and Handle) are
+// read across threads; they are atomic.
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,8 +30,10 @@
 #include "platform/Exceptions.h"
 #include "platform/Messages.h"
 #include "platform/Sockets.h"
+#include "platform/Streams.h"
 #include "platform/Tls.h"
 #include "platform/StringList.h"
+#include "platform/Threads.h"
 #include "socket/Events.h"
 
 namespace pelicore {
@@ -82,8 +89,9 @@ struct TWinsockMessageEntry {
 extern const std::array<TWinsockMessageEntry, 51> WinsockMessage;
 
 // Number of components that have started the socket layer and not yet shut
-// it down. Changed only on the thread that creates and frees components.
-extern std::int32_t WinsockRefCount;
+// it down. Components are made and freed on several threads by the listening
+// server, so it is atomic.
+extern std::atomic<std::int32_t> WinsockRefCount;
 
 // ---------------------------------------------------------------------------
 // Hidden windows
@@ -164,8 +172,13 @@ class TZedadedar : public TComponent {
   // first socket. Throws ESockError "Initializaton of windows sockets failed".
   explicit TZedadedar(TComponent* AOwner);
 
-  // Listening is not provided: throws Exception "Not supported".
-  virtual void Accept();
+  // Waits (2 ms passes) until a connection request has been reported
+  // (AsyncDone), accepts it, registers the new socket with this component's
+  // window and returns it; the peer's address goes to RemoteAddress and the
+  // listening socket keeps listening. ESockError "Accepting Canceled"
+  // (Canceled stays set), "Error creating Data Connection", or the socket
+  // error of a failed accept.
+  virtual net::TSocket Accept();
   // Resolves Proxy or Host and connects to Port (ProxyPort with a proxy);
   // returns when the connection is open (with UseTls: and the server's
   // certificate has verified for the name connected to). Throws ESockError "Already
@@ -233,6 +246,46 @@ class TZedadedar : public TComponent {
   // Discards up to 65536 pending bytes.
   void ClearInput();
 
+  // Stream and file transfer: raw bytes, no line framing. The sends dispatch
+  // events after every send call and, while the peer takes nothing, wait for
+  // the next event; the captures likewise while nothing arrives. Bytes the
+  // component has already taken from the socket come first. A cancel (or
+  // the time-out of a capture, measured since the last data) ends them with
+  // EAbortError: "Socket send aborted" for SendFile, SendStream, AppendFile
+  // and CaptureFile, "Socket capture aborted" for CaptureStream and
+  // CaptureString. Socket errors raise ESockError; in the captures "not
+  // connected" (10057) ends quietly with LastErrorNo set.
+
+  // The whole file from its start; BytesSent goes on counting.
+  void SendFile(const std::string& FileName);
+  // The whole stream from position 0; BytesSent starts at 0, BytesTotal is
+  // the stream's size.
+  void SendStream(TStream& Stream);
+  // Appends what arrives to an existing file (EFOpenError when there is
+  // none) until the connection has closed. No time-out.
+  void AppendFile(const std::string& FileName);
+  // What arrives, into a new (or emptied) file, until the peer closes.
+  void CaptureFile(const std::string& FileName);
+  // What arrives, into the stream at its position, until the stream's whole
+  // size has reached Size (tested before each receive) or the peer closes;
+  // Size -1: exactly one receive, without waiting.
+  void CaptureStream(TStream& Stream, std::int32_t Size);
+  // What arrives, into Text (emptied first), until its length has reached
+  // Size or the peer closes; Size -1: until the peer closes. The last chunk
+  // may go past Size.
+  void CaptureString(std::string& Text, std::int32_t Size);
+  // Header lines (ReadLn) into the stream, up to and including the first
+  // empty line, or until the connection closes; what follows stays pending.
+  void FilterHeader(TStream& Stream);
+
+  // Listening. Binds ListenAddress (every local address when empty) and
+  // Port, and listens for connections. Mode false: each request is reported
+  // as SocketMessage and raises OnAccept, whose handler calls Accept; mode
+  // true: it is reported as AsyncMessage and a call of Accept waits for it.
+  // ESockError with the socket error's text when binding or listening fails;
+  // ERangeError for a Port outside 0..65535 or an address that is not dotted.
+  void Listen(bool Mode);
+
   // Reporting.
   // Reports Text when Level is at most ReportLevel; never throws.
   void StatusMessage(std::uint8_t Level, std::string_view Text);
@@ -268,7 +321,7 @@ class TZedadedar : public TComponent {
   TNotifyEvent OnConnectionFailed;
   std::unique_ptr<TStringList> WSAInfo;  // start-up lines, first component only
   std::int32_t BytesSent = 0;
-  bool Canceled = false;
+  std::atomic<bool> Canceled{false};
   bool Destroying = false;
   std::int32_t LastErrorNo = 0;
   std::int32_t TimeOut = 0;  // milliseconds per timed operation; 0: none
@@ -277,14 +330,14 @@ class TZedadedar : public TComponent {
   std::string Proxy;  // resolved and connected to instead of Host when set
   std::uint16_t ProxyPort = 0;
   TThreadTimer* Timer = nullptr;  // owned
-  bool Succeeded = false;
-  bool TimedOut = false;
+  std::atomic<bool> Succeeded{false};
+  std::atomic<bool> TimedOut{false};
   std::int32_t Port = 0;
   std::int32_t BytesTotal = 0;
   std::int32_t BytesRecvd = 0;
   TNotifyEvent OnPacketRecvd;
   TNotifyEvent OnPacketSent;
-  bool AsyncDone = false;
+  std::atomic<bool> AsyncDone{false};
   net::TStartupData WinsockData = {};
   net::TSocketAddress RemoteAddress = {};
   std::string Host;  // a dotted IPv4 address or a name
@@ -292,12 +345,14 @@ class TZedadedar : public TComponent {
   std::string TransactionReply;
   std::int16_t ReplyNumber = 0;
   net::TSocket SocketHandle = net::InvalidSocket;
-  win::WindowHandle Handle = 0;
-  bool Connected = false;
+  std::atomic<win::WindowHandle> Handle{0};
+  std::atomic<bool> Connected{false};
   // TLS from the connect on (platform/Tls.h), and PEM certificates trusted
   // beside the system's.
   bool UseTls = false;
   std::string TlsCaFile;
+  // The local address Listen binds, dotted; empty: every local address.
+  std::string ListenAddress;
 
  protected:
   ~TZedadedar() override;
@@ -327,6 +382,26 @@ class TZedadedar : public TComponent {
   // registers it; InvalidSocket when that fails.
   net::TSocket MakeNextSocket();
 
+ protected:
+  // One chunk for the bulk transfers: at most BufferSize bytes, those already
+  // taken from the socket first, else from a receive into the input buffer.
+  // Data points at the bytes, valid until the next receive; the result is as
+  // FillInput's.
+  int ReceiveChunk(const char*& Data);
+  // Sends Length bytes from Buffer, counting and reporting every send.
+  void SendChunk(std::size_t Length);
+  // After a send or receive that would block: wait for the next event, unless
+  // a cancel is pending.
+  void AwaitSocket();
+  // TimerOn that always starts a full interval, also while the timer runs.
+  void RearmTimer();
+  // Moves the component's window, timer and socket notifications onto the
+  // calling thread, which then serves it. Throws ESockError when no window
+  // can be made there.
+  void TakeOverOnThisThread();
+
+ private:
+
   static constexpr std::size_t InputCapacity = 4 * BufferSize;
 
   std::unique_ptr<char[]> FInput;
@@ -346,6 +421,105 @@ class TZedadedar : public TComponent {
   // Whether this component counts in WinsockRefCount.
   bool FCountedInSocketLayer = false;
 };
+
+// Writes Text and CR LF to the stream at its position, in one write.
+void StreamLn(TStream& Stream, const std::string& Text);
+
+// ---------------------------------------------------------------------------
+// The listening server
+
+class InstantiateServethread;
+
+// Listens on Port once loaded (EndLoading) and gives every client a
+// connection server of its own class, whose Serve runs on a thread of its
+// own. Derive from TNMServerClass<YourServer> and override Serve; the
+// connection server's blocking operations serve the client. When Serve
+// returns (or throws: the exception is discarded) the connection is closed
+// and the connection server freed on its thread.
+//
+// Threads: the listening server, its accepts, OnClientContact and its Abort
+// run on the thread that made it. A connection server is made there too and
+// then taken over by its connection's thread, on which its notifications,
+// its time-out and the OnConnect / OnDisconnect they raise run (sender: the
+// connection server). A connection server is made with its listening server
+// as owner but is not kept among its components: it is freed by its thread.
+// Freeing the listening server cancels every connection and waits (bounded,
+// ConnectionEndWait) for their threads to end.
+class TNMGeneralServer : public TZedadedar {
+ public:
+  // A connection server when AOwner is a TNMGeneralServer, else a listening
+  // server with an empty ConnectionList.
+  explicit TNMGeneralServer(TComponent* AOwner);
+
+  // A server never connects out.
+  void Connect() override;
+  // Listening server: cancels every connection server in ConnectionList and
+  // wakes its wait. Connection server: nothing.
+  void Abort() override;
+  // OnAccept's handler: accepts and starts the connection's thread (any
+  // failure is discarded), then raises OnClientContact.
+  void ServerAccept(TComponent* Sender);
+  // The protocol: empty here.
+  virtual void Serve();
+
+  // The connection servers whose threads have not ended; absent in a
+  // connection server.
+  std::shared_ptr<TThreadList<TNMGeneralServer>> ConnectionList;
+  TNotifyEvent OnClientContact;
+  TNMGeneralServer* ListeningServer = nullptr;  // in a connection server
+  InstantiateServethread* ServeThread = nullptr;  // in a connection server
+
+  // How long freeing the listening server waits for connection threads.
+  static constexpr std::chrono::milliseconds ConnectionEndWait{10000};
+
+ protected:
+  ~TNMGeneralServer() override;
+  // Listens (mode false) unless designing.
+  void Loaded() override;
+  // A new component of this server's own class, owned by AOwner.
+  virtual TNMGeneralServer* NewInstance(TComponent* AOwner);
+
+  friend class InstantiateServethread;
+
+ private:
+  // In a connection server: the list it is in, kept alive while it runs.
+  std::shared_ptr<TThreadList<TNMGeneralServer>> FServedList;
+};
+
+// Gives a server class its own connection servers:
+//   class TEchoServer : public TNMServerClass<TEchoServer> {
+//    public:
+//     using TNMServerClass::TNMServerClass;
+//     void Serve() override { ... }
+//   };
+template <class Derived, class Base = TNMGeneralServer>
+class TNMServerClass : public Base {
+ public:
+  using Base::Base;
+
+ protected:
+  TNMGeneralServer* NewInstance(TComponent* AOwner) override { return new Derived(AOwner); }
+};
+
+// Runs one connection server's Serve, then removes it from its listening
+// server's list and frees it, on the connection's own thread.
+class InstantiateServethread : public TThread {
+ public:
+  // On the listening server's thread, under ServerLock: makes the
+  // connection server for the accepted socket and starts the thread. When
+  // that fails the accepted socket is closed and the error thrown.
+  InstantiateServethread(TNMGeneralServer* AOwner, net::TSocket Socket);
+  ~InstantiateServethread() override;
+
+  TNMGeneralServer* ConnectionServer = nullptr;
+
+ protected:
+  void Execute() override;
+};
+
+// Held around making and freeing connection servers, in every server of the
+// process.
+TCriticalSection& ServerLock();
 
 // The N-th word (from 1) of Text split at single Delimiter characters;
 // nothing is trimmed, two delimiters in a row enclose an empty word, and N

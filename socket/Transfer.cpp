@@ -67,11 +67,10 @@ void TZedadedar::SendBuffer(const char* Data, std::uint16_t Length) {
       if (Sent == 0) break;
       if (Sent == net::SocketError) {
         ErrorManager(net::SocketErrors::WouldBlock);
-        // The peer takes nothing for now. Waiting with the events
-        // dispatched lets a cancel or the time-out end a peer that never
-        // reads, instead of retrying at full speed for ever.
-        SleepMs(2);
-        Application().ProcessMessages();
+        // The peer takes nothing for now: wait for room (the platform
+        // wakes us) or any other event, so that a cancel or the time-out
+        // can end a peer that never reads, without retrying at full speed.
+        AwaitSocket();
       } else {
         Remaining -= static_cast<std::size_t>(Sent);
       }

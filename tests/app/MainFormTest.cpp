@@ -24,13 +24,13 @@ namespace {
 // Renders go beside the test program, wherever it was started from.
 QString RenderPath(const char* Name) { return QStringLiteral(QT_TESTCASE_BUILDDIR "/") + QString::fromLatin1(Name); }
 
-TEST_F(MainFormTest, FirstStartWithoutSettingsShowsTheDesignedValues) {
+TEST_F(MainFormTest, FirstStartWithoutSettingsShowsTheDesignedValuesAndTheDemoAccount) {
   Open();
   EXPECT_EQ(Form->windowTitle().toStdString(), "Pelicore2000");
-  EXPECT_EQ(Form->HostEdit->text(), "");
-  EXPECT_EQ(Form->UserIDEdit->text(), "");
-  EXPECT_EQ(Form->PasswordEdit->text(), "");
-  EXPECT_EQ(Form->PortEdit->text(), "110");
+  EXPECT_EQ(Form->HostEdit->text(), "127.0.0.1");
+  EXPECT_EQ(Form->UserIDEdit->text(), "demo");
+  EXPECT_EQ(Form->PasswordEdit->text(), "demo");
+  EXPECT_EQ(Form->PortEdit->text(), "11110");
   EXPECT_TRUE(Form->SaveDataCheckBox->isChecked());
   EXPECT_EQ(Form->OuterLeft(), 224);
   EXPECT_EQ(Form->OuterTop(), 112);

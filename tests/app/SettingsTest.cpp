@@ -56,7 +56,7 @@ TEST_F(SettingsTest, FirstCloseCreatesBothSectionsAndTheNextStartReadsThem) {
   ASSERT_TRUE(CloseWindow());
   EXPECT_EQ(GetIni(),
             "[Pelicore]\nTop=112\nLeft=300\nHeight=410\nWidth=639\nSavePVData=1\n"
-            "[PRAIVATE]\nHost=\nUserID=\nPassword=\nPort=110\n");
+            "[PRAIVATE]\nHost=127.0.0.1\nUserID=demo\nPassword=demo\nPort=110\n");
   struct stat St;
   ASSERT_EQ(::stat(IniPath().c_str(), &St), 0);
   EXPECT_EQ(St.st_mode & 0777, 0600u) << "the file may hold the password";
