@@ -12,10 +12,3 @@ if(PELICORE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
-
-# pelicore_component(<target> <sources...>): a static library of one layer.
-function(pelicore_library name)
-  add_library(${name} STATIC ${ARGN})
-  target_link_libraries(${name} PRIVATE pelicore_warnings)
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-endfunction()

@@ -4,6 +4,7 @@
 
 #include "platform/Exceptions.h"
 #include "socket/Psock.h"
+#include "socket/TimeOutScope.h"
 
 namespace pelicore {
 
@@ -31,14 +32,10 @@ bool TReplyReader::Fill() {
   }
   if (Chunk.empty()) {
     // Nothing pending: wait for one byte, as ReadLn waits, with the time-out.
-    FSocket.TimerOn();
-    try {
+    {
+      TimeOutScope Armed(FSocket);
       Chunk = FSocket.Read(1);
-    } catch (...) {
-      FSocket.TimerOff();
-      throw;
     }
-    FSocket.TimerOff();
     if (Chunk.empty()) return false;
   }
   if (FStart > 0 && FStart >= FBuffer.size() / 2) {

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Builds Pelicore twice (debug, and with AddressSanitizer + UndefinedBehavior-
-# Sanitizer) and runs every test in both. Exits non-zero when a test fails.
+# Checks the layering, builds Pelicore twice (debug, and with AddressSanitizer +
+# UndefinedBehaviorSanitizer) and runs every test in both, then the fuzz target
+# briefly. Exits non-zero when a check or a test fails.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 jobs="$(nproc)"
+
+echo "== layers"
+"$root/scripts/check-layers.sh"
 
 run_suite() {
   local dir="$1"; shift
