@@ -10,6 +10,10 @@
 #include <optional>
 #include <vector>
 
+// The encoded words are read here rather than by the mail library in Debian
+// (GMime 3.2): it loses every word after a padded B word in a run of one
+// charset (the usual form of a long ISO-2022-JP Subject), gives nothing for a
+// cut-off word, and turns raw bytes that fit no charset into "?".
 namespace pelicore {
 
 namespace {
