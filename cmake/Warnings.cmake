@@ -8,6 +8,8 @@ target_compile_options(pelicore_warnings INTERFACE
   # inlines them at -O2/-O3 (a known false positive of that release).
   $<$<AND:$<CXX_COMPILER_ID:GNU>,$<VERSION_LESS:$<CXX_COMPILER_VERSION>,13>>:-Wno-restrict>)
 
+# The sanitizer build of the test command instruments every target, ours and
+# the test support alike.
 if(PELICORE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
