@@ -13,7 +13,7 @@ struct TThread::Impl : QThread {
     if (FOwner->FreeOnTerminate) {
       // Nobody waits for a self-freeing thread: detach the Qt thread object
       // from its owner and let it delete itself once finished.
-      FOwner->FImpl.release();
+      static_cast<void>(FOwner->FImpl.release());
       QObject::connect(this, &QThread::finished, this, &QObject::deleteLater);
       delete FOwner;
     }
