@@ -4,14 +4,13 @@
 #include <QMessageBox>
 #include <QString>
 
+#include "app/QtText.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
 
 namespace pelicore {
 
 namespace {
-
-QString Q(const std::string& S) { return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size())); }
 
 QMessageBox::StandardButton ShowBox(QMessageBox::Icon Icon, const std::string& Text, const std::string& Caption,
                                     QMessageBox::StandardButtons Buttons, QMessageBox::StandardButton Default) {

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -20,6 +22,7 @@
 #include "app/MessageBoxes.h"
 #include "app/PelicoreAbout.h"
 #include "app/PelicoreFont.h"
+#include "app/QtText.h"
 #include "app/SettingsNames.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
@@ -31,7 +34,6 @@ namespace pelicore {
 
 namespace {
 
-QString Q(const std::string& S) { return QString::fromUtf8(S.data(), static_cast<qsizetype>(S.size())); }
 std::string Text(const QLineEdit* Edit) { return Edit->text().toStdString(); }
 
 constexpr int MemoMaxLength = 131072;
@@ -135,6 +137,18 @@ void TPelicoreMainForm::CreateControls() {
   StateLabel = NewLabel(GroupBox1, "ここに通信状態が表示されます。", 16, 20, 167, 12);
   StateLabel->setObjectName(QStringLiteral("StateLabel"));
 
+  // In the free corner between the log and the status frame.
+  ProgressBar = new QProgressBar(Panel1);
+  ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  ProgressBar->setGeometry(208, 101, 98, 14);
+  ProgressBar->setTextVisible(false);
+  ProgressBar->hide();
+  CancelButton = new QPushButton(QStringLiteral("キャンセル"), Panel1);
+  CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  CancelButton->setGeometry(208, 117, 98, 22);
+  CancelButton->setFocusPolicy(Qt::NoFocus);
+  CancelButton->hide();
+
   setTabOrder(MailListView, HostEdit);
   setTabOrder(HostEdit, UserIDEdit);
   setTabOrder(UserIDEdit, PasswordEdit);
@@ -164,18 +178,38 @@ void TPelicoreMainForm::CreateActions() {
   DeleteMailAction = NewAction("DeleteMailAction", "メール操作", "選択されたメールの削除(&D)", Qt::Key_Delete, false);
   DownloadMailAction = NewAction("DownloadMailAction", "メール操作", "メールのダウンロード(&G)", Qt::Key_Insert, false);
   AboutAction = NewAction("AboutAction", "", "バージョン情報(&A)", Qt::Key_F12, true);
+  // Not one of the six: on no menu, and not in ActionList1.
+  CancelAction = new QAction(QStringLiteral("キャンセル"), this);
+  CancelAction->setObjectName(QStringLiteral("CancelAction"));
+  CancelAction->setShortcut(QKeySequence(Qt::Key_Escape));
+  CancelAction->setShortcutContext(Qt::WindowShortcut);
+  CancelAction->setEnabled(false);
+  addAction(CancelAction);
+  connect(CancelAction, &QAction::triggered, this, [this] { Guarded([this] { CancelActionExecute(CancelAction); }); });
+  connect(CancelButton, &QPushButton::clicked, CancelAction, &QAction::trigger);
 
-  // The mailbox commands' handlers come with the mailbox view; until then
-  // their actions only carry their states.
-  auto Bind = [this](QAction* Action, void (TPelicoreMainForm::*Handler)(QObject*)) {
-    connect(Action, &QAction::triggered, this, [this, Action, Handler] { RunCommand(Handler, Action); });
+  auto Bind = [this](QAction* Action, void (TPelicoreMainForm::*Handler)(QObject*), bool TalksToServer) {
+    connect(Action, &QAction::triggered, this,
+            [this, Action, Handler, TalksToServer] { RunCommand(Handler, Action, TalksToServer); });
   };
-  Bind(ConnectAction, &TPelicoreMainForm::ConnectActionExecute);
-  Bind(DisconnectAction, &TPelicoreMainForm::DisconnectActionExecute);
-  Bind(AboutAction, &TPelicoreMainForm::AboutActionExecute);
+  Bind(ConnectAction, &TPelicoreMainForm::ConnectActionExecute, true);
+  Bind(DisconnectAction, &TPelicoreMainForm::DisconnectActionExecute, true);
+  Bind(GetSummaryAction, &TPelicoreMainForm::GetSummaryActionExecute, true);
+  Bind(DeleteMailAction, &TPelicoreMainForm::DeleteMailActionExecute, true);
+  Bind(DownloadMailAction, &TPelicoreMainForm::DownloadMailActionExecute, true);
+  Bind(AboutAction, &TPelicoreMainForm::AboutActionExecute, false);
 }
 
-void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender) {
+void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender,
+                                   bool TalksToServer) {
+  // The component would ignore a second operation, but the command around
+  // it would go on with the results of the first.
+  if (TalksToServer && FServerCommand) return;
+  if (TalksToServer) {
+    FServerCommand = true;
+    FCanceled = false;
+    ShowWaiting(true);
+  }
   ++FCommandDepth;
   Guarded([&] {
     try {
@@ -187,6 +221,25 @@ void TPelicoreMainForm::RunCommand(void (TPelicoreMainForm::*Handler)(QObject*),
     }
   });
   --FCommandDepth;
+  if (TalksToServer) {
+    FServerCommand = false;
+    // A cancel that came after the last wait had ended must not end the
+    // next command's first wait.
+    if (FCanceled) NMPOP3->Canceled = false;
+    ShowWaiting(false);
+  }
+}
+
+void TPelicoreMainForm::ShowWaiting(bool Waiting) {
+  CancelAction->setEnabled(Waiting);
+  CancelButton->setVisible(Waiting);
+  if (!Waiting) ProgressBar->hide();
+}
+
+void TPelicoreMainForm::CancelActionExecute(QObject*) {
+  if (!FServerCommand) return;
+  FCanceled = true;
+  NMPOP3->Abort();
 }
 
 void TPelicoreMainForm::CreateMenus() {
@@ -216,12 +269,26 @@ void TPelicoreMainForm::CreatePop3() {
   NMPOP3->ReportLevel = 0;
   NMPOP3->Parse = false;
   NMPOP3->DeleteOnRead = false;
-  NMPOP3->OnConnect = [this](TComponent* Sender) { NMPOP3Connect(Sender); };
-  NMPOP3->OnDisconnect = [this](TComponent* Sender) { NMPOP3Disconnect(Sender); };
-  NMPOP3->OnConnectionFailed = [this](TComponent* Sender) { NMPOP3ConnectionFailed(Sender); };
-  NMPOP3->OnList = [this](std::int32_t Msg, std::int32_t Size) { NMPOP3List(Msg, Size); };
-  NMPOP3->OnRetrieveStart = [this](TComponent* Sender) { NMPOP3RetrieveStart(Sender); };
-  NMPOP3->OnRetrieveEnd = [this](TComponent* Sender) { NMPOP3RetrieveEnd(Sender); };
+  BindPop3Events(true);
+}
+
+void TPelicoreMainForm::BindPop3Events(bool Bind) {
+  TNMPOP3& P = *NMPOP3;
+  if (!Bind) {
+    P.OnConnect = nullptr;
+    P.OnDisconnect = nullptr;
+    P.OnConnectionFailed = nullptr;
+    P.OnList = nullptr;
+    P.OnRetrieveStart = nullptr;
+    P.OnRetrieveEnd = nullptr;
+    return;
+  }
+  P.OnConnect = [this](TComponent* Sender) { NMPOP3Connect(Sender); };
+  P.OnDisconnect = [this](TComponent* Sender) { NMPOP3Disconnect(Sender); };
+  P.OnConnectionFailed = [this](TComponent* Sender) { NMPOP3ConnectionFailed(Sender); };
+  P.OnList = [this](std::int32_t Msg, std::int32_t Size) { NMPOP3List(Msg, Size); };
+  P.OnRetrieveStart = [this](TComponent* Sender) { NMPOP3RetrieveStart(Sender); };
+  P.OnRetrieveEnd = [this](TComponent* Sender) { NMPOP3RetrieveEnd(Sender); };
 }
 
 void TPelicoreMainForm::SetStatus(const std::string& Status) {
@@ -278,15 +345,6 @@ void TPelicoreMainForm::NMPOP3Disconnect(TComponent*) {
 void TPelicoreMainForm::NMPOP3ConnectionFailed(TComponent*) {
   FBoxes.ShowMessage("接続に失敗しました");
   SetStatus("接続に失敗しました");
-}
-
-void TPelicoreMainForm::NMPOP3List(std::int32_t Msg, std::int32_t Size) {
-  auto* Row = new QTreeWidgetItem(MailListView);
-  Row->setFlags(Row->flags() | Qt::ItemIsUserCheckable);
-  Row->setCheckState(0, Qt::Unchecked);
-  Row->setText(0, Q(IntToStr(Msg)));
-  Row->setText(1, Q(IntToStr(Size / 1024 + 1)));
-  Row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
 }
 
 void TPelicoreMainForm::NMPOP3RetrieveStart(TComponent*) { SetStatus("メッセージを取得しています"); }
@@ -359,12 +417,7 @@ void TPelicoreMainForm::closeEvent(QCloseEvent* Event) {
     // window nobody could end that wait (the window sets no time-out), so
     // end it here, without QUIT and without raising further events.
     FClosing = true;
-    NMPOP3->OnConnect = nullptr;
-    NMPOP3->OnDisconnect = nullptr;
-    NMPOP3->OnConnectionFailed = nullptr;
-    NMPOP3->OnList = nullptr;
-    NMPOP3->OnRetrieveStart = nullptr;
-    NMPOP3->OnRetrieveEnd = nullptr;
+    BindPop3Events(false);
     NMPOP3->Abort();
   }
 }

@@ -24,7 +24,10 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QProgressBar;
+class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace pelicore {
 
@@ -32,6 +35,7 @@ class TAboutBox;
 class TLogEdit;
 class TMessageBoxes;
 class TNMPOP3;
+class TStringList;
 
 // What closing the window does once FormClose has run.
 enum class TCloseAction { None, Hide, Free, Minimize };
@@ -57,6 +61,11 @@ class TPelicoreMainForm : public QMainWindow {
   TLogEdit* Memo1;
   QGroupBox* GroupBox1;
   QLabel* StateLabel;
+  // Beside the status line while a command waits for the server: the bytes
+  // of a download against the size the listing gave, and a way out of the
+  // wait (also Esc, CancelAction). Hidden otherwise.
+  QProgressBar* ProgressBar;
+  QPushButton* CancelButton;
 
   // The commands. Each action carries its category in the property
   // "category". Menu items are the actions themselves.
@@ -67,6 +76,7 @@ class TPelicoreMainForm : public QMainWindow {
   QAction* DownloadMailAction;
   QAction* AboutAction;
   QList<QAction*> ActionList1;
+  QAction* CancelAction;  // Esc; enabled exactly while a server command runs
 
   QMenuBar* MainMenu1;
   QMenu* S1;
@@ -88,6 +98,15 @@ class TPelicoreMainForm : public QMainWindow {
   void NMPOP3List(std::int32_t Msg, std::int32_t Size);
   void NMPOP3RetrieveStart(TComponent* Sender);
   void NMPOP3RetrieveEnd(TComponent* Sender);
+  // The mailbox commands (MailboxView.cpp).
+  void GetSummaryActionExecute(QObject* Sender);
+  void DeleteMailActionExecute(QObject* Sender);
+  void DownloadMailActionExecute(QObject* Sender);
+  // Ends the wait of the running server command through the component's
+  // abort: the command fails with the abort error, and the connection, no
+  // longer in step with the server, is closed. Does nothing when no command
+  // runs.
+  void CancelActionExecute(QObject* Sender);
   // Reads the settings file when the window is first shown.
   void FormShow(QObject* Sender);
   // Writes the settings file; Action is left as it is.
@@ -117,11 +136,22 @@ class TPelicoreMainForm : public QMainWindow {
   void CreateActions();
   void CreateMenus();
   void CreatePop3();
+  // Binds NMPOP3's events to this window's handlers, or unbinds them all.
+  void BindPop3Events(bool Bind);
   QAction* NewAction(const char* Name, const char* Category, const char* Caption, int Key, bool Enabled);
   // Runs an action's handler for the event loop: errors go to the error box.
-  void RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender);
+  // A command that talks to the server does nothing while another one waits
+  // for it.
+  void RunCommand(void (TPelicoreMainForm::*Handler)(QObject*), QObject* Sender, bool TalksToServer);
   void SetStatus(const std::string& Text);
   void ShowConnectedActions(bool Connected);
+  // The mailbox list and the log (MailboxView.cpp).
+  QTreeWidgetItem* FindRow(std::int32_t Msg) const;
+  QTreeWidgetItem* SelectedRow() const;
+  void AppendLogLine(const std::string& Line, bool FailWhenFull);
+  void AppendLogLines(const TStringList& Lines);
+  // Shows or hides what belongs to a waiting command.
+  void ShowWaiting(bool Waiting);
   QSize FrameExtra() const;
   void ApplyPendingOuterSize();
 
@@ -129,6 +159,8 @@ class TPelicoreMainForm : public QMainWindow {
   std::string IniFileName;
   bool FShown = false;
   int FCommandDepth = 0;  // action handlers running, nested in waits
+  bool FServerCommand = false;  // a command that talks to the server runs
+  bool FCanceled = false;       // the running command's wait was cancelled
   bool FClosing = false;  // closed while a command was running
   // An outer size set before the platform told the frame's size; applied
   // again once the frame is known, so that stored sizes do not creep.

@@ -39,8 +39,22 @@ void TNMUUProcessor::SetEncodeTable() {
 }
 
 void TNMUUProcessor::WriteByte(int Value) {
-  const auto Byte = static_cast<char>(Value & 0xFF);
-  OutputStream->WriteBuffer(&Byte, 1);
+  if (FPendingCount == sizeof FPending) FlushPending();
+  FPending[FPendingCount++] = static_cast<char>(Value & 0xFF);
+}
+
+void TNMUUProcessor::FlushPending() {
+  if (FPendingCount == 0) return;
+  const int Count = FPendingCount;
+  FPendingCount = 0;
+  try {
+    OutputStream->WriteBuffer(FPending, Count);
+  } catch (const Exception&) {
+    // A stream that refused the line takes what it can byte by byte, so that
+    // a failure leaves written exactly the bytes decoded before it.
+    for (int I = 0; I < Count; ++I) OutputStream->WriteBuffer(FPending + I, 1);
+    throw;
+  }
 }
 
 void TNMUUProcessor::Encode() {
@@ -200,6 +214,7 @@ void TNMUUProcessor::Base64Decode() {
         }
       }
     }
+    FlushPending();
     if (InputExhausted(In)) Done = true;
   }
 }
@@ -233,6 +248,7 @@ void TNMUUProcessor::StdDecode() {
         }
       }
     }
+    FlushPending();
   } while (!InputExhausted(In));
 }
 

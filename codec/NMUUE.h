@@ -4,8 +4,8 @@
 // Encoding turns the whole input stream into lines of at most 45 encoded
 // bytes, each ended by CR LF; the UU form has no header line and no trailer
 // line, only its data lines and a closing line of one grave accent. Decoding
-// reads such lines from the input's current position and writes each byte the
-// moment it is computed. The processor validates nothing: characters outside
+// reads such lines from the input's current position and writes the bytes of
+// each line when the line is done. The processor validates nothing: characters outside
 // the alphabet and odd lines only change what is written. Memory stays bounded
 // by one line whatever the size of the data.
 
@@ -103,9 +103,14 @@ class TNMUUProcessor : public TComponent {
   void RaiseEvent(const TNotifyEvent& Event) {
     if (Event) Event(this);
   }
+  // Decoded bytes are collected per line and written with one call when the
+  // line is done: the output is the same, without a stream call per byte.
   void WriteByte(int Value);
+  void FlushPending();
 
   ExchangeTable FEncodeTable{};
+  char FPending[256] = {};
+  int FPendingCount = 0;
 };
 
 }  // namespace pelicore

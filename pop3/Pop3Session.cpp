@@ -2,6 +2,8 @@
 // the guarded reading of replies that every operation uses.
 #include "pop3/NMpop3.h"
 
+#include <cstdint>
+
 #include "platform/Exceptions.h"
 #include "platform/Strings.h"
 #include "pop3/Pop3Replies.h"
@@ -23,6 +25,7 @@ TNMPOP3::TNMPOP3(TComponent* AOwner)
       Summary(std::make_unique<TSummary>()),
       MailMessage(std::make_unique<TMailMessage>()) {
   Port = 110;
+  FReply.Start(RetrieveLimit);
 }
 
 TNMPOP3::~TNMPOP3() = default;
@@ -60,6 +63,30 @@ std::string TNMPOP3::ReadReply() {
   return ReadGuarded(nullptr);
 }
 
+namespace {
+
+// How long QUIT waits for its reply after a refused greeting, whatever
+// TimeOut says (0 included): a server that refuses often closes or falls
+// silent at once.
+constexpr std::int32_t kQuitAfterRefusalTimeOut = 3000;
+
+// Sets TimeOut for one wait and puts the old value back on every way out.
+class BoundedTimeOut {
+ public:
+  BoundedTimeOut(std::int32_t& TimeOut, std::int32_t Bound) : FTimeOut(TimeOut), FSaved(TimeOut) {
+    if (FTimeOut == 0 || FTimeOut > Bound) FTimeOut = Bound;
+  }
+  ~BoundedTimeOut() { FTimeOut = FSaved; }
+  BoundedTimeOut(const BoundedTimeOut&) = delete;
+  BoundedTimeOut& operator=(const BoundedTimeOut&) = delete;
+
+ private:
+  std::int32_t& FTimeOut;
+  std::int32_t FSaved;
+};
+
+}  // namespace
+
 void TNMPOP3::Connect() {
   // Nothing is sent before the credentials are there; the handler is asked
   // at most once, and what it leaves is used as it is.
@@ -72,6 +99,28 @@ void TNMPOP3::Connect() {
     if (!Handled) throw Exception(kAuthenticationFailed);
     ++Asked;
   }
+
+  // The greeting was refused (or was no reply at all): the refusal is what
+  // the user must read. QUIT is still sent, with a bounded wait; only a QUIT
+  // that the server answers with a refusal of its own replaces the greeting.
+  // A cancel by the user during that wait ends the call with its abort error.
+  auto RefuseGreeting = [this](const std::string& Greeting) {
+    std::string Reply;
+    try {
+      BoundedTimeOut Bounded(TimeOut, kQuitAfterRefusalTimeOut);
+      Reply = Command("QUIT");
+    } catch (const EAbortError&) {
+      if (!TimedOut) {
+        CloseSocket();
+        throw;
+      }
+    } catch (...) {
+      // Closed or broken before an answer: the greeting stands.
+    }
+    CloseSocket();
+    if (!Reply.empty() && !IsPositive(Reply)) throw Exception(Reply);
+    throw Exception(Greeting);
+  };
 
   const bool SetBusy = !FBusy;
   FBusy = true;
@@ -87,7 +136,7 @@ void TNMPOP3::Connect() {
     TZedadedar::Connect();
     try {
       const std::string Greeting = ReadReply();
-      if (!IsPositive(Greeting)) throw Exception(Greeting);
+      if (!IsPositive(Greeting)) RefuseGreeting(Greeting);
 
       int Attempts = 0;
       // One refusal, of USER or of PASS, may be retried from USER when the

@@ -9,11 +9,11 @@ PELICORE_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # the tests: gtest, the window's Japanese font, the private POP3 server, the
-  # reference encoders and the benchmarks' baseline client
+  # reference encoders and the benchmarks' baseline clients
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic fontconfig
   dovecot-core dovecot-pop3d
-  coreutils sharutils python3
+  coreutils sharutils python3 curl
   # run.sh on a machine without a display
   xvfb xauth
   # the fuzz target (clang with libFuzzer), the linter and the formatter

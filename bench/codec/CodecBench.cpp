@@ -1,11 +1,13 @@
 // Throughput of the Base64 and UU processor between files, against the
 // command-line tools in the same run over the same files.
 //
-//   codec_bench [megabytes] [rounds]     (defaults: 75 and 3)
+//   codec_bench [megabytes] [rounds]     (defaults: 75 and 5)
 //
-// The payload is random bytes; the Base64 text is in 76-character CR LF
-// lines, the UU text in the processor's own 45-byte lines. Each figure is the
-// best of the rounds, in MB/s of payload (10^6 bytes a second). All files
+// The payload is random bytes; the Base64 text is in 76-character lines (CR LF
+// and LF copies, written without the processor), the UU text in the
+// processor's own 45-byte lines. Both sides of a row read the same file, and
+// every output of both sides is checked. Figures are the median round and the
+// range of the rounds, in MB/s of payload (10^6 bytes a second). All files
 // live in a fresh folder under $TMPDIR (or /tmp) and are removed at the end.
 
 #include <stdlib.h>
@@ -21,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/Measure.h"
 #include "codec/NMUUE.h"
 #include "platform/Streams.h"
 
@@ -31,8 +34,9 @@ namespace {
 std::string Dir;
 std::string PathOf(const char* Name) { return Dir + "/" + Name; }
 
-// The Base64 text written independently of the processor: 57 bytes per line.
-void WriteBase64Lines(const std::vector<unsigned char>& Data, const std::string& Path) {
+// The Base64 text written independently of the processor: 57 bytes per line,
+// each line ended by LineEnd.
+void WriteBase64Lines(const std::vector<unsigned char>& Data, const std::string& Path, const char* LineEnd) {
   static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::ofstream File(Path, std::ios::binary);
   std::string Out;
@@ -47,7 +51,7 @@ void WriteBase64Lines(const std::vector<unsigned char>& Data, const std::string&
       Out += I + 1 < End ? Alphabet[((Y << 2) | (Z >> 6)) & 63] : '=';
       Out += I + 2 < End ? Alphabet[Z & 63] : '=';
     }
-    Out += "\r\n";
+    Out += LineEnd;
     if (Out.size() > (1 << 20) || End == Data.size()) {
       File.write(Out.data(), static_cast<std::streamsize>(Out.size()));
       Out.clear();
@@ -68,17 +72,6 @@ bool SameFiles(const std::string& A, const std::string& B) {
   return true;
 }
 
-double BestSeconds(int Rounds, const std::function<void()>& Work) {
-  double Best = 1e300;
-  for (int R = 0; R < Rounds; ++R) {
-    const auto T0 = std::chrono::steady_clock::now();
-    Work();
-    const std::chrono::duration<double> Took = std::chrono::steady_clock::now() - T0;
-    Best = std::min(Best, Took.count());
-  }
-  return Best;
-}
-
 void Convert(bool Encode, UUMethods Method, const std::string& From, const std::string& To) {
   auto Processor = MakeComponent<TNMUUProcessor>(nullptr);
   TFileStream Source(From, fmOpenRead);
@@ -96,23 +89,37 @@ bool HaveTool(const char* Name) {
   return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-void RunTool(const std::string& Command) {
-  if (std::system(Command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", Command.c_str());
+bool Run(const std::string& Command) {
+  const bool Ok = std::system(Command.c_str()) == 0;
+  if (!Ok) std::fprintf(stderr, "failed: %s\n", Command.c_str());
+  return Ok;
 }
 
+std::string Quoted(const std::string& Path) { return "'" + Path + "'"; }
+
+// One comparison: our side and the tool's over the same input, rounds taking
+// turns.
 struct Row {
-  const char* Name;
-  double Ours;      // seconds
-  double Baseline;  // seconds, 0 when the tool is missing
-  const char* Tool;
-  bool Correct;
+  std::string Name;
+  std::string Tool;  // empty when the tool is missing
+  bench::Samples Ours, Theirs;
 };
+
+template <class OursF, class ToolF>
+Row Measure(std::string Name, std::string Tool, int Rounds, OursF&& Ours, ToolF&& Theirs) {
+  Row R{std::move(Name), std::move(Tool), {}, {}};
+  for (int I = 0; I < Rounds; ++I) {
+    R.Ours.Add(bench::SecondsOf(Ours));
+    if (!R.Tool.empty()) R.Theirs.Add(bench::SecondsOf(Theirs));
+  }
+  return R;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const long Megabytes = argc > 1 ? std::atol(argv[1]) : 75;
-  const int Rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  const int Rounds = argc > 2 ? std::atoi(argv[2]) : 5;
   const char* Tmp = std::getenv("TMPDIR");
   std::string Template = std::string(Tmp != nullptr && *Tmp != '\0' ? Tmp : "/tmp") + "/pelicore-codec-bench-XXXXXX";
   if (mkdtemp(Template.data()) == nullptr) {
@@ -130,7 +137,8 @@ int main(int argc, char** argv) {
   }
   std::ofstream(PathOf("payload"), std::ios::binary)
       .write(reinterpret_cast<const char*>(Payload.data()), static_cast<std::streamsize>(Bytes));
-  WriteBase64Lines(Payload, PathOf("payload.b64"));
+  WriteBase64Lines(Payload, PathOf("payload.b64"), "\r\n");
+  WriteBase64Lines(Payload, PathOf("payload.lf.b64"), "\n");
   Payload = {};
   Convert(true, uuCode, PathOf("payload"), PathOf("payload.uu"));
   {  // the same data lines between the lines that uudecode looks for
@@ -143,62 +151,81 @@ int main(int argc, char** argv) {
   const bool HaveBase64 = HaveTool("base64");
   const bool HaveUu = HaveTool("uudecode") && HaveTool("uuencode");
   const std::string Payload1 = PathOf("payload"), Out = PathOf("ours.out"), ToolOut = PathOf("tool.out");
+  const std::string Checked = PathOf("checked.out");  // what a check decodes to
+  bench::Checks Check;
+  // uudecode writes to the name in the begin line; Checked is that name.
+  auto UuDecodesToPayload = [&](const std::string& Lines, bool Wrap) {
+    std::filesystem::remove(Checked);
+    std::string Input = Lines;
+    if (Wrap) {
+      Input = PathOf("check.uu");
+      std::ofstream Wrapped(Input, std::ios::binary);
+      Wrapped << "begin 644 " << Checked << "\r\n" << std::ifstream(Lines, std::ios::binary).rdbuf() << "end\r\n";
+    }
+    return Run("uudecode " + Quoted(Input)) && SameFiles(Payload1, Checked);
+  };
 
   std::vector<Row> Rows;
-  {
-    Row R{"decode Base64", 0, 0, "base64 -d -i", false};
-    R.Ours = BestSeconds(Rounds, [&] { Convert(false, uuMime, PathOf("payload.b64"), Out); });
-    R.Correct = SameFiles(Payload1, Out);
-    // -i: the tool refuses the CRs of the lines otherwise.
-    if (HaveBase64)
-      R.Baseline = BestSeconds(Rounds, [&] { RunTool("base64 -d -i '" + PathOf("payload.b64") + "' > '" + ToolOut + "'"); });
-    Rows.push_back(R);
-    if (HaveBase64) {
-      // The tool at its fastest: the same lines without their CRs.
-      RunTool("tr -d '\\r' < '" + PathOf("payload.b64") + "' > '" + PathOf("payload.lf.b64") + "'");
-      R.Tool = "base64 -d, LF";
-      R.Baseline = BestSeconds(Rounds, [&] { RunTool("base64 -d '" + PathOf("payload.lf.b64") + "' > '" + ToolOut + "'"); });
-      Rows.push_back(R);
-    }
-  }
-  {
-    Row R{"decode UU", 0, 0, "uudecode", false};
-    R.Ours = BestSeconds(Rounds, [&] { Convert(false, uuCode, PathOf("payload.uu"), Out); });
-    R.Correct = SameFiles(Payload1, Out);
-    if (HaveUu) R.Baseline = BestSeconds(Rounds, [&] { RunTool("uudecode '" + PathOf("wrapped.uu") + "'"); });
-    Rows.push_back(R);
-  }
-  {
-    Row R{"encode Base64", 0, 0, "base64 -w 76", false};
-    R.Ours = BestSeconds(Rounds, [&] { Convert(true, uuMime, Payload1, Out); });
-    Convert(false, uuMime, Out, ToolOut);
-    R.Correct = SameFiles(Payload1, ToolOut);
-    if (HaveBase64) R.Baseline = BestSeconds(Rounds, [&] { RunTool("base64 -w 76 '" + Payload1 + "' > '" + ToolOut + "'"); });
-    Rows.push_back(R);
-  }
-  {
-    Row R{"encode UU", 0, 0, "uuencode", false};
-    R.Ours = BestSeconds(Rounds, [&] { Convert(true, uuCode, Payload1, Out); });
-    Convert(false, uuCode, Out, ToolOut);
-    R.Correct = SameFiles(Payload1, ToolOut);
-    if (HaveUu) R.Baseline = BestSeconds(Rounds, [&] { RunTool("uuencode '" + Payload1 + "' x > '" + ToolOut + "'"); });
-    Rows.push_back(R);
+  // Both sides read the same file in every row. LF lines first: the tool at
+  // its fastest, and the fair comparison.
+  Rows.push_back(Measure(
+      "Base64 decode, LF lines", HaveBase64 ? "base64 -d" : "", Rounds,
+      [&] { Convert(false, uuMime, PathOf("payload.lf.b64"), Out); },
+      [&] { Run("base64 -d " + Quoted(PathOf("payload.lf.b64")) + " > " + Quoted(ToolOut)); }));
+  Check.Expect(SameFiles(Payload1, Out), "ours: Base64 of LF lines decodes to the payload");
+  if (HaveBase64) Check.Expect(SameFiles(Payload1, ToolOut), "base64 -d: decodes to the payload");
+
+  // CR LF lines, as mail carries them; the tool needs -i (its slower path) to
+  // pass over the CRs.
+  Rows.push_back(Measure(
+      "Base64 decode, CR LF lines", HaveBase64 ? "base64 -d -i" : "", Rounds,
+      [&] { Convert(false, uuMime, PathOf("payload.b64"), Out); },
+      [&] { Run("base64 -d -i " + Quoted(PathOf("payload.b64")) + " > " + Quoted(ToolOut)); }));
+  Check.Expect(SameFiles(Payload1, Out), "ours: Base64 of CR LF lines decodes to the payload");
+  if (HaveBase64) Check.Expect(SameFiles(Payload1, ToolOut), "base64 -d -i: decodes to the payload");
+
+  // The tool reads the same data lines with its begin and end lines around them.
+  Rows.push_back(Measure(
+      "UU decode", HaveUu ? "uudecode" : "", Rounds, [&] { Convert(false, uuCode, PathOf("payload.uu"), Out); },
+      [&] { Run("uudecode " + Quoted(PathOf("wrapped.uu"))); }));
+  Check.Expect(SameFiles(Payload1, Out), "ours: UU decodes to the payload");
+  if (HaveUu) Check.Expect(SameFiles(Payload1, ToolOut), "uudecode: decodes to the payload");
+
+  // Encoders are checked by the tool's decoder, not by ours, so that a fault
+  // shared by our encoder and decoder cannot pass. The processor writes 60
+  // characters a line (45 bytes); the tool is asked for the same.
+  auto Base64DecodesToPayload = [&](const std::string& Text) {
+    return Run("base64 -d -i " + Quoted(Text) + " > " + Quoted(Checked)) && SameFiles(Payload1, Checked);
+  };
+  Rows.push_back(Measure(
+      "Base64 encode", HaveBase64 ? "base64 -w 60" : "", Rounds, [&] { Convert(true, uuMime, Payload1, Out); },
+      [&] { Run("base64 -w 60 " + Quoted(Payload1) + " > " + Quoted(ToolOut)); }));
+  if (HaveBase64) {
+    Check.Expect(Base64DecodesToPayload(Out), "ours: Base64 text read by base64 -d -i gives the payload");
+    Check.Expect(Base64DecodesToPayload(ToolOut), "base64 -w 60: its text read back gives the payload");
+  } else {
+    std::printf("base64 is missing: our Base64 encoder is not checked\n");
   }
 
-  std::printf("payload %ld MB, best of %d rounds, MB/s of payload\n", Megabytes, Rounds);
-  std::printf("%-14s %10s %10s  %-14s %7s  %s\n", "", "ours", "tool", "tool", "ratio", "check");
-  bool AllCorrect = true;
-  for (const Row& R : Rows) {
-    const double Mb = static_cast<double>(Bytes) / 1e6;
-    AllCorrect = AllCorrect && R.Correct;
-    if (R.Baseline > 0)
-      std::printf("%-14s %10.1f %10.1f  %-14s %7.2f  %s\n", R.Name, Mb / R.Ours, Mb / R.Baseline, R.Tool,
-                  R.Baseline / R.Ours, R.Correct ? "ok" : "MISMATCH");
-    else
-      std::printf("%-14s %10.1f %10s  %-14s %7s  %s\n", R.Name, Mb / R.Ours, "-", "(not installed)", "-",
-                  R.Correct ? "ok" : "MISMATCH");
+  Rows.push_back(Measure(
+      "UU encode", HaveUu ? "uuencode" : "", Rounds, [&] { Convert(true, uuCode, Payload1, Out); },
+      [&] { Run("uuencode " + Quoted(Payload1) + " " + Quoted(Checked) + " > " + Quoted(ToolOut)); }));
+  if (HaveUu) {
+    Check.Expect(UuDecodesToPayload(Out, true), "ours: UU text read by uudecode gives the payload");
+    Check.Expect(UuDecodesToPayload(ToolOut, false), "uuencode: its text read by uudecode gives the payload");
+  } else {
+    std::printf("uudecode is missing: our UU encoder is not checked\n");
   }
-  std::printf("ratio = our speed / the tool's speed\n");
+
+  const double Mb = static_cast<double>(Bytes) / 1e6;
+  std::printf("payload %ld MB, %d rounds a side, taking turns; MB/s of payload as median (slowest-fastest)\n",
+              Megabytes, Rounds);
+  std::printf("%-27s %-18s %-18s %-13s %s\n", "", "ours", "tool", "tool", "ours/tool (range)");
+  for (const Row& R : Rows)
+    std::printf("%-27s %-18s %-18s %-13s %s\n", R.Name.c_str(), bench::RateText(Mb, R.Ours, "").c_str(),
+                R.Tool.empty() ? "-" : bench::RateText(Mb, R.Theirs, "").c_str(),
+                R.Tool.empty() ? "(not installed)" : R.Tool.c_str(), bench::RatioText(R.Theirs, R.Ours).c_str());
+  std::printf("%s\n", Check.Summary().c_str());
   std::filesystem::remove_all(Dir);
-  return AllCorrect ? 0 : 1;
+  return Check.ExitCode();
 }

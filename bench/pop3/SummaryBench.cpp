@@ -6,7 +6,7 @@
 // no event loop, no parsing) sending the same commands shows how fast the
 // round trips alone allow anyone to go.
 //
-//   pop3_summary_bench [messages=2000] [rounds=3]
+//   pop3_summary_bench [messages=2000] [rounds=5]
 
 #include <QCoreApplication>
 
@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/Measure.h"
 #include "platform/Exceptions.h"
 #include "pop3/NMpop3.h"
 #include "tests/pop3/support/DovecotServer.h"
@@ -38,14 +39,17 @@ port, user, password, count = int(sys.argv[1]), sys.argv[2], sys.argv[3], int(sy
 p = poplib.POP3('127.0.0.1', port)
 p.user(user)
 p.pass_(password)
+right = 0
 start = time.perf_counter()
-p.list()
+listed = len(p.list()[1])
 for n in range(1, count + 1):
-    p.top(n, 0)
-    p.list(n)
+    top = p.top(n, 0)[1]
+    size = p.list(n).split()
+    if (b'Message-ID: <%d@bench.example.test>' % n) in top and size[1] == str(n).encode():
+        right += 1
 elapsed = time.perf_counter() - start
 p.quit()
-print(elapsed)
+print(elapsed, right if listed == count else 0)
 )";
 
 std::vector<std::string> Corpus(int Count) {
@@ -118,9 +122,17 @@ class BareClient {
       FPending.append(Chunk, static_cast<std::size_t>(N));
     }
   }
-  void SkipToDot() {
-    while (Line() != ".\r\n") {
-    }
+  // Reads a multi-line reply to its end; whether one of its lines is Wanted.
+  bool ReadToDot(const std::string& Wanted = std::string()) {
+    bool Found = false;
+    for (std::string L; (L = Line()) != ".\r\n";) Found = Found || L == Wanted;
+    return Found;
+  }
+  // Lines of a multi-line reply, read to its end.
+  int CountToDot() {
+    int Count = 0;
+    while (Line() != ".\r\n") ++Count;
+    return Count;
   }
 
  private:
@@ -128,7 +140,8 @@ class BareClient {
   std::string FPending;
 };
 
-double BarePass(int Port, int Count) {
+// Seconds for one pass; Right counts the summaries that came back right.
+double BarePass(int Port, int Count, int& Right) {
   BareClient C(Port);
   C.Line();
   C.Send("USER bench");
@@ -136,16 +149,19 @@ double BarePass(int Port, int Count) {
   C.Send("PASS bench");
   C.Line();
   const auto Start = std::chrono::steady_clock::now();
+  Right = 0;
   C.Send("LIST");
   C.Line();
-  C.SkipToDot();
+  const bool Listed = C.CountToDot() == Count;
   for (int N = 1; N <= Count; ++N) {
-    C.Send("TOP " + std::to_string(N) + " 0");
-    C.Line();
-    C.SkipToDot();
-    C.Send("LIST " + std::to_string(N));
-    C.Line();
+    const std::string Number = std::to_string(N);
+    C.Send("TOP " + Number + " 0");
+    const bool Status = C.Line().starts_with("+OK");
+    const bool Top = C.ReadToDot("Message-ID: <" + Number + "@bench.example.test>\r\n") && Status;
+    C.Send("LIST " + Number);
+    if (Top && C.Line().starts_with("+OK " + Number + " ")) ++Right;
   }
+  if (!Listed) Right = 0;
   const double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   C.Send("QUIT");
   C.Line();
@@ -160,15 +176,18 @@ std::string Python() {
   return std::string();
 }
 
-// Seconds for one poplib pass, or a negative value when it failed.
-double PoplibPass(const std::string& Python, const std::string& Script, int Port, int Count) {
+// Seconds for one poplib pass, or a negative value when it failed; Right
+// counts the summaries that came back right.
+double PoplibPass(const std::string& Python, const std::string& Script, int Port, int Count, int& Right) {
   const std::string Cmd =
       Python + " " + Script + " " + std::to_string(Port) + " bench bench " + std::to_string(Count);
   std::unique_ptr<FILE, int (*)(FILE*)> Out(popen(Cmd.c_str(), "r"), pclose);
   if (!Out) return -1;
   char Line[128] = {};
   if (!std::fgets(Line, sizeof Line, Out.get())) return -1;
-  return std::atof(Line);
+  double Seconds = -1;
+  if (std::sscanf(Line, "%lf %d", &Seconds, &Right) != 2) return -1;
+  return Seconds;
 }
 
 }  // namespace
@@ -176,7 +195,7 @@ double PoplibPass(const std::string& Python, const std::string& Script, int Port
 int main(int argc, char** argv) {
   QCoreApplication App(argc, argv);
   const int Count = argc > 1 ? std::atoi(argv[1]) : 2000;
-  const int Rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  const int Rounds = argc > 2 ? std::atoi(argv[2]) : 5;
   if (testing::DovecotServer::BinaryPath().empty()) {
     std::printf("dovecot is not installed (package dovecot-pop3d); nothing to measure\n");
     return 0;
@@ -194,31 +213,41 @@ int main(int argc, char** argv) {
         &Script, [](const std::string* Name) { std::remove(Name->c_str()); });
 
     // Rounds alternate, so that both sides see the same server state; the
-    // best round of each counts.
-    double Ours = 1e9, Bare = 1e9, Theirs = 1e9;
+    // median round of each counts, and the range of the rounds is shown.
+    bench::Samples Ours, Bare, Theirs;
+    bench::Checks Check;
     for (int R = 0; R < Rounds; ++R) {
-      Ours = std::min(Ours, OurPass(Server.Port(), Count));
-      Bare = std::min(Bare, BarePass(Server.Port(), Count));
+      Ours.Add(OurPass(Server.Port(), Count));  // checks every summary itself
+      int Right = 0;
+      Bare.Add(BarePass(Server.Port(), Count, Right));
+      Check.Expect(Right == Count, "bare client: " + std::to_string(Right) + " summaries right");
       if (!Py.empty()) {
-        const double P = PoplibPass(Py, Script, Server.Port(), Count);
+        Right = 0;
+        const double P = PoplibPass(Py, Script, Server.Port(), Count, Right);
         if (P <= 0) throw std::runtime_error("the poplib pass failed");
-        Theirs = std::min(Theirs, P);
+        Theirs.Add(P);
+        Check.Expect(Right == Count, "poplib: " + std::to_string(Right) + " summaries right");
       }
     }
 
-    std::printf("summaries of %d messages (List, then TOP n 0 and LIST n each), best of %d rounds\n", Count,
-                Rounds);
-    std::printf("  pelicore:    %8.0f messages/s  (%.3f s)\n", Count / Ours, Ours);
-    std::printf("  bare client: %8.0f messages/s  (%.3f s)  round trips only\n", Count / Bare, Bare);
+    const double N = Count;
+    std::printf("summaries of %d messages (List, then TOP n 0 and LIST n each), %d rounds a side, taking turns\n",
+                Count, Rounds);
+    std::printf("messages/s as median (slowest-fastest); ratios as median (range over the rounds)\n");
+    std::printf("  pelicore:    %-28s\n", bench::RateText(N, Ours, "messages/s").c_str());
     if (Py.empty()) {
       std::printf("  poplib:      python3 not found, comparison skipped\n");
     } else {
-      std::printf("  poplib:      %8.0f messages/s  (%.3f s)\n", Count / Theirs, Theirs);
-      std::printf("  ratio:       %.2fx poplib (target 1.5x); poplib reaches %.0f%% of the bare client\n",
-                  Theirs / Ours, 100.0 * Bare / Theirs);
+      std::printf("  poplib:      %-28s  pelicore at %s of it (target 1.5)\n",
+                  bench::RateText(N, Theirs, "messages/s").c_str(), bench::RatioText(Theirs, Ours).c_str());
     }
-    std::printf("  pelicore reaches %.0f%% of the bare client; own cost %.1f us per round trip\n",
-                100.0 * Bare / Ours, 1e6 * (Ours - Bare) / (2.0 * Count + 1));
+    std::printf("  bare client: %-28s  round trips only; pelicore at %s of it", bench::RateText(N, Bare, "messages/s").c_str(),
+                bench::RatioText(Bare, Ours).c_str());
+    if (!Py.empty()) std::printf(", poplib at %s", bench::RatioText(Bare, Theirs).c_str());
+    std::printf("\n  own cost over the bare client: %.1f us per round trip (medians)\n",
+                1e6 * (Ours.Median() - Bare.Median()) / (2.0 * Count + 1));
+    std::printf("%s\n", Check.Summary().c_str());
+    if (!Check.AllPassed()) return 1;
   } catch (const std::exception& E) {
     std::fprintf(stderr, "benchmark failed: %s\n", E.what());
     return 1;

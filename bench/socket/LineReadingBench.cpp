@@ -1,7 +1,11 @@
 // Line reading throughput: a loopback sender thread streams lines of 76
-// characters and CR LF; the socket component reads them all with ReadLn. The
-// same stream is read by a plain blocking recv loop in the same run, as the
-// baseline the ratio is taken against.
+// characters and CR LF; the socket component reads them all with ReadLn. In
+// the same run and over the same stream, rounds taking turns: a blocking recv
+// loop that does the same line work (finds each line end, makes a string per
+// line, checks it), the fair baseline; and a plain recv loop that only counts
+// bytes, the floor of the loopback itself.
+//
+//   socket_line_bench [megabytes=100] [rounds=5]
 
 #include <QCoreApplication>
 
@@ -14,10 +18,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "bench/support/Measure.h"
 #include "platform/Component.h"
 #include "socket/Psock.h"
 
@@ -90,21 +96,62 @@ class Sender {
 
 double Seconds(Clock::duration D) { return std::chrono::duration<double>(D).count(); }
 
-// The baseline: one blocking recv after another into a 64 KiB buffer.
-double PlainRecvLoop(std::size_t Lines, std::size_t& Bytes) {
-  Sender S(Lines);
+// The line check every reader applies.
+bool LineIsRight(const char* Line, std::size_t Length) { return Length == LineLength && Line[76] == '\r'; }
+
+int ConnectBlocking(std::uint16_t Port) {
   const int C = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in A{};
   A.sin_family = AF_INET;
-  A.sin_port = htons(S.Port());
+  A.sin_port = htons(Port);
   A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(C, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) throw std::runtime_error("connect failed");
+  return C;
+}
+
+// The floor: one blocking recv after another into a 64 KiB buffer.
+double PlainRecvLoop(std::size_t Lines, std::size_t& Bytes) {
+  Sender S(Lines);
+  const int C = ConnectBlocking(S.Port());
   static char Buffer[65536];
   Bytes = 0;
   const auto Start = Clock::now();
   for (ssize_t N; (N = ::recv(C, Buffer, sizeof Buffer, 0)) > 0;) Bytes += static_cast<std::size_t>(N);
   const double Took = Seconds(Clock::now() - Start);
   ::close(C);
+  return Took;
+}
+
+// The fair baseline: the same blocking loop doing what ReadLn's caller gets,
+// each line found with memchr and handed out as a string of its own, a line
+// cut by the end of a receive carried into the next one.
+double LineRecvLoop(std::size_t Lines, std::size_t& LinesRead) {
+  Sender S(Lines);
+  const int C = ConnectBlocking(S.Port());
+  static char Buffer[65536];
+  std::string Carry;
+  LinesRead = 0;
+  const auto Start = Clock::now();
+  for (ssize_t N; (N = ::recv(C, Buffer, sizeof Buffer, 0)) > 0;) {
+    const char* P = Buffer;
+    const char* End = Buffer + N;
+    while (P < End) {
+      const auto* Lf = static_cast<const char*>(std::memchr(P, '\n', static_cast<std::size_t>(End - P)));
+      if (Lf == nullptr) {
+        Carry.append(P, End);
+        break;
+      }
+      std::string Line = Carry;
+      Line.append(P, Lf + 1);
+      Carry.clear();
+      if (!LineIsRight(Line.data(), Line.size())) throw std::runtime_error("baseline: a line came out wrong");
+      ++LinesRead;
+      P = Lf + 1;
+    }
+  }
+  const double Took = Seconds(Clock::now() - Start);
+  ::close(C);
+  if (!Carry.empty()) throw std::runtime_error("baseline: a part line was left over");
   return Took;
 }
 
@@ -121,7 +168,7 @@ double ComponentReadLn(std::size_t Lines, std::int32_t TimeOut, std::size_t& Byt
   for (;;) {
     const std::string Line = C->ReadLn();
     if (Line.empty()) break;
-    if (Line.size() != LineLength || Line[76] != '\r') throw std::runtime_error("a line came out wrong");
+    if (!LineIsRight(Line.data(), Line.size())) throw std::runtime_error("ReadLn: a line came out wrong");
     Bytes += Line.size();
     ++LinesRead;
   }
@@ -131,28 +178,42 @@ double ComponentReadLn(std::size_t Lines, std::int32_t TimeOut, std::size_t& Byt
 }  // namespace
 
 int main(int argc, char** argv) {
+  using pelicore::bench::RateText;
+  using pelicore::bench::RatioText;
   QCoreApplication App(argc, argv);
   const double Megabytes = argc > 1 ? std::atof(argv[1]) : 100.0;
-  const int Rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  const int Rounds = argc > 2 ? std::atoi(argv[2]) : 5;
   const auto Lines = static_cast<std::size_t>(Megabytes * 1e6 / LineLength);
-  std::printf("%zu lines of 76 characters + CR LF (%.1f MB), best of %d rounds\n", Lines,
+  std::printf("%zu lines of 76 characters + CR LF (%.1f MB), %d rounds a side, taking turns\n", Lines,
               static_cast<double>(Lines * LineLength) / 1e6, Rounds);
 
-  double Plain = 1e9, Line0 = 1e9, LineTimed = 1e9;
-  for (int R = 0; R < Rounds; ++R) {
-    std::size_t Bytes = 0, Read = 0;
-    Plain = std::min(Plain, PlainRecvLoop(Lines, Bytes));
-    if (Bytes != Lines * LineLength) throw std::runtime_error("plain loop lost bytes");
-    Line0 = std::min(Line0, ComponentReadLn(Lines, 0, Bytes, Read));
-    if (Read != Lines) throw std::runtime_error("ReadLn lost lines");
-    LineTimed = std::min(LineTimed, ComponentReadLn(Lines, 10000, Bytes, Read));
-    if (Read != Lines) throw std::runtime_error("ReadLn lost lines");
+  pelicore::bench::Samples Plain, LineLoop, Line0, LineTimed;
+  pelicore::bench::Checks Check;
+  try {
+    for (int R = 0; R < Rounds; ++R) {
+      std::size_t Bytes = 0, Read = 0;
+      Plain.Add(PlainRecvLoop(Lines, Bytes));
+      Check.Expect(Bytes == Lines * LineLength, "plain recv loop: every byte arrived");
+      LineLoop.Add(LineRecvLoop(Lines, Read));
+      Check.Expect(Read == Lines, "line recv loop: every line read and right");
+      Line0.Add(ComponentReadLn(Lines, 0, Bytes, Read));
+      Check.Expect(Read == Lines && Bytes == Lines * LineLength, "ReadLn, TimeOut 0: every line read and right");
+      LineTimed.Add(ComponentReadLn(Lines, 10000, Bytes, Read));
+      Check.Expect(Read == Lines && Bytes == Lines * LineLength, "ReadLn, TimeOut 10000: every line read and right");
+    }
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "benchmark failed: %s\n", E.what());
+    return 1;
   }
   const double Mb = static_cast<double>(Lines * LineLength) / 1e6;
-  std::printf("plain blocking recv loop:    %8.0f MB/s\n", Mb / Plain);
-  std::printf("ReadLn, TimeOut 0:           %8.0f MB/s  (%.0f %% of the plain loop)\n", Mb / Line0,
-              100.0 * Plain / Line0);
-  std::printf("ReadLn, TimeOut 10000:       %8.0f MB/s  (%.0f %% of the plain loop)\n", Mb / LineTimed,
-              100.0 * Plain / LineTimed);
-  return 0;
+  std::printf("MB/s as median (slowest-fastest); ratios as median (range over the rounds)\n");
+  std::printf("line recv loop (baseline):   %s\n", RateText(Mb, LineLoop, "MB/s").c_str());
+  std::printf("ReadLn, TimeOut 0:           %-22s  %s of the line loop\n", RateText(Mb, Line0, "MB/s").c_str(),
+              RatioText(LineLoop, Line0).c_str());
+  std::printf("ReadLn, TimeOut 10000:       %-22s  %s of the line loop\n", RateText(Mb, LineTimed, "MB/s").c_str(),
+              RatioText(LineLoop, LineTimed).c_str());
+  std::printf("plain recv loop (no lines):  %-22s  ReadLn (TimeOut 0) at %s of it\n",
+              RateText(Mb, Plain, "MB/s").c_str(), RatioText(Plain, Line0).c_str());
+  std::printf("%s\n", Check.Summary().c_str());
+  return Check.ExitCode();
 }

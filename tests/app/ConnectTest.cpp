@@ -4,8 +4,8 @@
 
 #include "app/LogEdit.h"
 #include "app/PelicoreAbout.h"
+#include "tests/app/DovecotWindow.h"
 #include "tests/app/MainFormFixture.h"
-#include "tests/pop3/support/DovecotServer.h"
 #include "tests/support/Loopback.h"
 
 namespace pelicore::testing {
@@ -61,44 +61,12 @@ TEST_F(ConnectTest, RefusedConnectionShowsThePlainBoxThenTheError) {
   EXPECT_EQ(Actions(), Disconnected);
 }
 
-// A message whose size on the wire is exactly Size octets.
-std::string MessageOfWireSize(std::size_t Size) {
-  std::string Text = "Subject: sized\n\n";
-  Text += std::string(Size - WireSize(Text) - 2, 'x') + "\n";
-  EXPECT_EQ(WireSize(Text), Size);
-  return Text;
-}
-
-// The server with the users of these cases, all added before it starts.
-DovecotServer& AppDovecot() {
-  static DovecotServer& Server = []() -> DovecotServer& {
-    DovecotServer& S = SharedDovecot();
-    S.AddUser("listing", "secret", {MessageOfWireSize(100), MessageOfWireSize(1023), MessageOfWireSize(1024)});
-    S.AddUser("empty", "secret", {});
-    S.Start();
-    return S;
-  }();
-  return Server;
-}
-
-class DovecotConnectTest : public MainFormTest {
- protected:
-  void SetUp() override {
-    MainFormTest::SetUp();
-    if (DovecotServer::BinaryPath().empty()) GTEST_SKIP() << "dovecot is not installed";
-    Server = &AppDovecot();
-  }
-  void ConnectAs(const std::string& User, const std::string& Password) {
-    Connect("127.0.0.1", Server->Port(), User, Password);
-  }
-
-  DovecotServer* Server = nullptr;
-};
+using DovecotConnectTest = DovecotWindowTest;
 
 TEST_F(DovecotConnectTest, ConnectListsDisconnectEmptiesAndReconnects) {
   Open();
   Form->Memo1->setPlainText("old log");
-  ConnectAs("listing", "secret");
+  ConnectAs("listing");
   EXPECT_TRUE(Boxes.Shown.empty());
   EXPECT_EQ(Status(), "3件のメッセージが存在します");
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1:1", "2:1", "3:2"}));
@@ -121,7 +89,7 @@ TEST_F(DovecotConnectTest, ConnectListsDisconnectEmptiesAndReconnects) {
   EXPECT_EQ(Actions(), Disconnected);
   EXPECT_EQ(Form->Memo1->toPlainText(), "summary log") << "a disconnect keeps the log";
 
-  ConnectAs("listing", "secret");
+  ConnectAs("listing");
   EXPECT_EQ(Rows().size(), 3u);
   EXPECT_EQ(Form->Memo1->toPlainText(), "");
   EXPECT_EQ(Actions(), Connected);
@@ -130,7 +98,7 @@ TEST_F(DovecotConnectTest, ConnectListsDisconnectEmptiesAndReconnects) {
 
 TEST_F(DovecotConnectTest, EmptyMailboxConnectsWithoutRows) {
   Open();
-  ConnectAs("empty", "secret");
+  ConnectAs("empty");
   EXPECT_TRUE(Boxes.Shown.empty());
   EXPECT_EQ(Status(), "0件のメッセージが存在します");
   EXPECT_TRUE(Rows().empty());

@@ -95,6 +95,11 @@ class MainFormTest : public ::testing::Test {
     return S.str();
   }
 
+  // Saves a picture of the window beside the test program, for the eye.
+  void Render(const char* Name) const {
+    EXPECT_TRUE(Form->grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/") + QString::fromLatin1(Name)));
+  }
+
   std::vector<ShownBox> Errors() const {
     std::vector<ShownBox> Result;
     for (const auto& B : Boxes.Shown)

@@ -54,6 +54,61 @@ TEST_F(Pop3Dialogue, RefusedGreetingIsThrownAfterQuit) {
   Verify();
 }
 
+// After a refused greeting the server often goes without answering the QUIT
+// that follows; the user must still read the server's refusal.
+struct RefusalCase {
+  const char* Greeting;
+  enum { Closes, Resets, Answers } AfterQuit;
+  const char* QuitReply;  // for Answers
+  const char* Thrown;
+};
+
+void PrintTo(const RefusalCase& C, std::ostream* Out) {
+  *Out << Visible(C.Greeting) << " / " << (C.QuitReply ? Visible(C.QuitReply) : "no answer");
+}
+
+class Pop3Refusal : public Pop3Dialogue, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(Pop3Refusal, TheServerWordsReachTheCaller) {
+  const RefusalCase& C = GetParam();
+  Server(C.Greeting);
+  Client("QUIT\r\n");
+  if (C.AfterQuit == RefusalCase::Closes) Close().ExpectClose();
+  if (C.AfterQuit == RefusalCase::Resets) Reset();
+  if (C.AfterQuit == RefusalCase::Answers) Server(C.QuitReply).ExpectClose();
+  Start();
+  Pop->OnConnect = Note("logged in");
+  Pop->OnDisconnect = Note("disconnected");
+  NoteFailure([&] { Pop->Connect(); });
+  EXPECT_EQ(Log, (Events{"disconnected", std::string("exception: ") + C.Thrown}));
+  EXPECT_FALSE(Pop->Connected);
+  Verify();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Greetings, Pop3Refusal,
+    ::testing::Values(RefusalCase{"-ERR too busy\r\n", RefusalCase::Closes, nullptr, "-ERR too busy\r\n"},
+                      RefusalCase{"-ERR too busy\r\n", RefusalCase::Resets, nullptr, "-ERR too busy\r\n"},
+                      // something that is no POP3 reply at all
+                      RefusalCase{"HTTP/1.1 400 Bad Request\r\n", RefusalCase::Closes, nullptr,
+                                  "HTTP/1.1 400 Bad Request\r\n"},
+                      // an answered QUIT: only its own refusal replaces the greeting
+                      RefusalCase{"-ERR too busy\r\n", RefusalCase::Answers, "+OK bye\r\n", "-ERR too busy\r\n"},
+                      RefusalCase{"-ERR too busy\r\n", RefusalCase::Answers, "-ERR go away\r\n",
+                                  "-ERR go away\r\n"}));
+
+TEST_F(Pop3Dialogue, QuitAfterARefusalWaitsABoundedTimeWithoutATimeOut) {
+  Pop->TimeOut = 0;  // no time-out of the caller's own
+  Server("-ERR too busy\r\n");
+  Client("QUIT\r\n").ExpectClose();  // the server reads QUIT and says nothing
+  Start();
+  NoteFailure([&] { Pop->Connect(); });
+  EXPECT_EQ(Log, (Events{"exception: -ERR too busy\r\n"}));
+  EXPECT_FALSE(Pop->Connected);
+  EXPECT_EQ(Pop->TimeOut, 0) << "the caller's setting is put back";
+  Verify();
+}
+
 TEST_F(Pop3Dialogue, HandlerThatLeavesTheUserEmptyIsAskedOnce) {
   Pop->UserID = "";
   int Asked = 0;
