@@ -13,6 +13,8 @@ if(PELICORE_TSAN)
   add_link_options(-fsanitize=thread)
 endif()
 
+# The sanitizer build of the test command instruments every target, ours and
+# the test support alike.
 if(PELICORE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

@@ -62,7 +62,7 @@ std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
     Source.SetPosition(0);
     Count = Source.Size();
   }
-  constexpr std::int64_t kChunk = 64 * 1024;
+  constexpr std::int64_t kChunk = std::int64_t{64} * 1024;
   const auto Chunk = std::make_unique<char[]>(kChunk);
   for (std::int64_t Left = Count; Left > 0;) {
     const std::int64_t N = std::min(Left, kChunk);
@@ -80,7 +80,7 @@ std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
 // both. The descriptor is used with pread/pwrite only, so the kernel's file
 // offset plays no part and the logical position is Pos alone.
 struct TFileStream::Impl {
-  static constexpr std::int64_t kBufferSize = 64 * 1024;
+  static constexpr std::int64_t kBufferSize = std::int64_t{64} * 1024;
   enum class Use { Empty, ReadAhead, PendingWrite };
 
   int Fd = -1;

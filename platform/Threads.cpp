@@ -22,7 +22,7 @@ struct TThread::Impl : QThread {
       // from its owner and free it on its own thread once it has finished.
       // Qt still uses the object after it announces the end, so the freeing
       // side joins the thread first (at once: it is about to exit).
-      FOwner->FImpl.release();
+      static_cast<void>(FOwner->FImpl.release());
       QObject::connect(this, &QThread::finished, this, [this] {
         pelicore::detail::TakeOver(&ThreadEnded);
         wait();

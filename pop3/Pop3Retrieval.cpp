@@ -133,7 +133,7 @@ void TNMPOP3::ParseMessageLines(const TStringList& Lines) {
   // The header lines are in Head now; RawBody keeps only the body.
   TStringList Body;
   for (int I = LineIndex; I < RawBody.Count(); ++I) Body.Add(RawBody[I]);
-  RawBody = std::move(Body);
+  RawBody = Body;
   LineIndex = 0;
   FBodyMode = 1;
   TreatBody();

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Installs what Pelicore needs to build, run and test on Debian 12, when it is
-# missing. Safe to run again. Sourced by run.sh and test.sh.
+# missing (with sudo unless run as root). Safe to run again. Run first by
+# run.sh and test.sh.
 set -euo pipefail
 
 PELICORE_PACKAGES=(
+  # the build
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # the tests: gtest, the window's Japanese font, the private POP3 server, the
+  # reference encoders and the benchmarks' baseline clients
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic fontconfig
   libssl-dev openssl
   dovecot-core dovecot-pop3d
   coreutils sharutils python3 curl
+  # run.sh on a machine without a display
   xvfb xauth
-  clang-14 libclang-rt-14-dev
+  # the fuzz target (clang with libFuzzer), the linter and the formatter
+  clang-14 libclang-rt-14-dev clang-tidy-14 clang-format-14
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the layering, builds Pelicore twice (debug, and with AddressSanitizer +
-# UndefinedBehaviorSanitizer) and runs every test in both, then the tests of the
-# listening server (the one part with several threads) under ThreadSanitizer,
-# then the fuzz target briefly. Exits non-zero when a check or a test fails.
+# UndefinedBehaviorSanitizer) and runs every test in both, runs clang-tidy over
+# the debug build, runs the tests of the listening server (the one part with
+# several threads) under ThreadSanitizer, then the fuzz target briefly. Exits
+# non-zero when a check or a test fails.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -21,6 +22,17 @@ run_suite() {
 }
 
 run_suite "$root/build-test" -DCMAKE_BUILD_TYPE=Debug
+
+# The curated checks of .clang-tidy over every source of ours in the debug
+# build (generated files left out); a finding fails the run.
+if command -v run-clang-tidy-14 >/dev/null && command -v clang-tidy-14 >/dev/null; then
+  echo "== clang-tidy"
+  run-clang-tidy-14 -p "$root/build-test" -clang-tidy-binary clang-tidy-14 -j "$jobs" -quiet \
+    -extra-arg=-Wno-unknown-warning-option "^$root/(platform|socket|codec|pop3|app|tools|tests|bench)/" 2>/dev/null \
+    || { echo "clang-tidy: findings above"; exit 1; }
+else
+  echo "== clang-tidy: not installed, skipped"
+fi
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELICORE_SANITIZE=ON -DPELICORE_BENCH=OFF
 

@@ -170,7 +170,7 @@ double BarePass(int Port, int Count, int& Right) {
 
 std::string Python() {
   for (const char* Dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
-    const std::string P = std::string(Dir) + "python3";
+    std::string P = std::string(Dir) + "python3";
     if (access(P.c_str(), X_OK) == 0) return P;
   }
   return std::string();

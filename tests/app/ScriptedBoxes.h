@@ -41,7 +41,7 @@ class ScriptedBoxes : public TMessageBoxes {
   std::function<void(const ShownBox&)> WhileShown;
 
  private:
-  void Record(ShownBox Box) {
+  void Record(const ShownBox& Box) {
     Shown.push_back(Box);
     if (WhileShown) WhileShown(Box);
   }

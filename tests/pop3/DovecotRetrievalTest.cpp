@@ -77,6 +77,7 @@ TEST(Pop3RetrieveFromDovecot, MessagesAndAttachmentsComeBackExactly) {
   if (DovecotServer::BinaryPath().empty()) GTEST_SKIP() << "dovecot is not installed (package dovecot-pop3d)";
   const std::vector<Sample> Samples = Corpus();
   std::vector<std::string> Texts;
+  Texts.reserve(Samples.size());
   for (const Sample& S : Samples) Texts.push_back(S.Text);
   DovecotServer& Server = SharedDovecot();
   Server.AddUser("retrieval", "secret", Texts);

@@ -23,7 +23,8 @@ struct Letter {
   std::string Subject, From, MessageId, Text;
 };
 
-Letter MakeLetter(std::string Subject, std::string From, std::string MessageId, const std::string& Body) {
+Letter MakeLetter(const std::string& Subject, const std::string& From, const std::string& MessageId,
+                  const std::string& Body) {
   std::string Text = "Subject: " + Subject + "\nFrom: " + From + "\nMessage-ID: " + MessageId +
                      "\nTo: pelicore@example.test\n\n" + Body;
   return {" " + Subject, " " + From, MessageId, Text};
@@ -39,6 +40,7 @@ const std::vector<Letter> kCorpus = {
 
 std::vector<std::string> Texts(const std::vector<Letter>& Letters) {
   std::vector<std::string> T;
+  T.reserve(Letters.size());
   for (const Letter& L : Letters) T.push_back(L.Text);
   return T;
 }

@@ -10,7 +10,7 @@ namespace {
 
 std::vector<std::string> Entries(const TExStringList& L) { return L.Items(); }
 
-TExStringList Make(std::vector<std::string> Lines, bool Sorted) {
+TExStringList Make(const std::vector<std::string>& Lines, bool Sorted) {
   TExStringList L;
   for (auto& S : Lines) L.Add(S);
   L.SetSorted(Sorted);

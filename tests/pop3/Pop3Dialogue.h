@@ -37,7 +37,7 @@ class Pop3Dialogue : public ::testing::Test, public test::Dialogue {
   }
 
   // An event handler that only notes that it ran.
-  TNotifyEvent Note(std::string What) {
+  TNotifyEvent Note(const std::string& What) {
     return [this, What](TComponent*) { Log.push_back(What); };
   }
   // Runs Body and notes the text of the exception it ends with, if any.

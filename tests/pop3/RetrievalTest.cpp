@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, Pop3CutOff,
                                            "+OK\r\n\r\nbody\r\nand a half line"));
 
 TEST_F(Pop3Retrieve, LinesLongerThanTheSocketLimitAreKeptWhole) {
-  const std::string Long(100 * 1024, 'L');
+  const std::string Long(std::size_t{100} * 1024, 'L');
   Login();
   Client("RETR 1\r\n").Server("+OK\r\n\r\n" + Long + "\r\nshort\r\n." + Long + "\r\n.\r\n");
   Client("UIDL 1\r\n").Server("+OK 1 one\r\n");

@@ -79,16 +79,16 @@ TEST(ThreadTimer, IntervalZeroNeverTicks) {
 // the two by some 300 ms either way.
 struct RestartCase {
   const char* Touch;
-  void (*Apply)(TThreadTimer&, TNotifyEvent);
+  void (*Apply)(TThreadTimer&, const TNotifyEvent&);
   bool Restarts;
 };
 
 TEST(ThreadTimer, OnlyAChangedValueOrANewCallbackRestartsTheCount) {
   const RestartCase Cases[] = {
-      {"Enabled set to true again", [](TThreadTimer& T, TNotifyEvent) { T.SetEnabled(true); }, false},
-      {"same Interval again", [](TThreadTimer& T, TNotifyEvent) { T.SetInterval(1000); }, false},
-      {"same callback again", [](TThreadTimer& T, TNotifyEvent C) { T.SetOnTimer(std::move(C)); }, true},
-      {"Interval changed and back", [](TThreadTimer& T, TNotifyEvent) { T.SetInterval(1001); T.SetInterval(1000); }, true},
+      {"Enabled set to true again", [](TThreadTimer& T, const TNotifyEvent&) { T.SetEnabled(true); }, false},
+      {"same Interval again", [](TThreadTimer& T, const TNotifyEvent&) { T.SetInterval(1000); }, false},
+      {"same callback again", [](TThreadTimer& T, const TNotifyEvent& C) { T.SetOnTimer(C); }, true},
+      {"Interval changed and back", [](TThreadTimer& T, const TNotifyEvent&) { T.SetInterval(1001); T.SetInterval(1000); }, true},
   };
   for (const RestartCase& C : Cases) {
     SCOPED_TRACE(C.Touch);
