@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "socket/Psock.h"
 #include "socket/TimeOutScope.h"
@@ -11,6 +12,8 @@ namespace pelicore {
 namespace {
 // The largest read the socket component hands out at once.
 constexpr std::uint16_t kLargestRead = 65535;
+// The longest stretch of reading without dispatching the window's events.
+constexpr auto kDispatchEvery = std::chrono::milliseconds(10);
 }  // namespace
 
 void TReplyReader::Start(std::int64_t Limit) {
@@ -18,6 +21,7 @@ void TReplyReader::Start(std::int64_t Limit) {
   FStart = FSearched = 0;
   FTaken = 0;
   FLimit = Limit;
+  FDispatched = std::chrono::steady_clock::now();
 }
 
 bool TReplyReader::Fill() {
@@ -37,6 +41,16 @@ bool TReplyReader::Fill() {
       Chunk = FSocket.Read(1);
     }
     if (Chunk.empty()) return false;
+    FDispatched = std::chrono::steady_clock::now();
+  } else if (const auto Now = std::chrono::steady_clock::now(); Now - FDispatched >= kDispatchEvery) {
+    // Data keeps coming without a wait: let the window live (repaint, the
+    // progress bar, Esc) as a wait would, and honour a cancel made there.
+    FDispatched = Now;
+    Application().ProcessMessages();
+    if (FSocket.Canceled) {
+      FSocket.Canceled = false;
+      throw EAbortError("Socket send aborted");
+    }
   }
   if (FStart > 0 && FStart >= FBuffer.size() / 2) {
     FBuffer.erase(0, FStart);

@@ -10,6 +10,7 @@
 // out belong to the same reply: a server sends nothing after the end of a
 // reply until the next command.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -44,6 +45,10 @@ class TReplyReader {
   std::size_t FSearched = 0;  // bytes from FStart known to hold no LF
   std::int64_t FTaken = 0;
   std::int64_t FLimit = 0;
+  // When pending events were last dispatched: a fast server keeps data
+  // pending, so the reader never waits, and the window would freeze for
+  // the whole message without a dispatch of its own now and then.
+  std::chrono::steady_clock::time_point FDispatched;
 };
 
 }  // namespace pelicore
