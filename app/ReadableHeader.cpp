@@ -24,7 +24,7 @@ namespace {
 // byte sequence is invalid or unfinished.
 std::optional<std::string> ConvertToUtf8(std::string_view Bytes, const char* Charset) {
   iconv_t Cd = ::iconv_open("UTF-8", Charset);
-  if (Cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  if (Cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;  // NOLINT(performance-no-int-to-ptr): iconv_open's own failure value
   std::string In(Bytes);
   std::string Out(In.size() * 3 + 16, '\0');
   char* InPtr = In.data();
@@ -126,7 +126,7 @@ std::optional<std::string> GuessCharset(std::string_view Bytes) {
 
 bool KnownCharset(const std::string& Charset) {
   iconv_t Cd = ::iconv_open("UTF-8", Charset.c_str());
-  if (Cd == reinterpret_cast<iconv_t>(-1)) return false;
+  if (Cd == reinterpret_cast<iconv_t>(-1)) return false;  // NOLINT(performance-no-int-to-ptr): iconv_open's own failure value
   ::iconv_close(Cd);
   return true;
 }

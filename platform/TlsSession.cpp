@@ -181,6 +181,7 @@ std::shared_ptr<TlsSession> MakeTlsSession(int Fd, const TTlsOptions& Options, T
     Failure = SetupFailure("no TLS session");
     return nullptr;
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the BIO carries the descriptor itself
   BIO_set_data(Bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(Fd)));
   SSL_set_bio(Ssl, Bio, Bio);
   SSL_set_connect_state(Ssl);

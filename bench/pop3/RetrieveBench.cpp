@@ -44,7 +44,7 @@ using namespace pelicore;
 
 namespace {
 
-constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kMiB = std::size_t{1024} * 1024;
 
 double Seconds(const std::function<void()>& Work) {
   const auto Start = std::chrono::steady_clock::now();
@@ -283,7 +283,8 @@ int main(int argc, char** argv) {
     std::printf("retrieval from Dovecot, best of %d rounds\n", Rounds);
     Report("large", LargeOurs, LargeCurl, LargeBare, 0.9);
     std::printf("           one message of %.1f MB on the wire: %.0f MB/s; peak resident memory of the retrieval %.0f MiB = %.2fx the message\n",
-                LargeWire / 1e6, LargeWire / 1e6 / LargeOurs, PeakKb / 1024.0, PeakKb * 1024.0 / static_cast<double>(LargeWire));
+                static_cast<double>(LargeWire) / 1e6, static_cast<double>(LargeWire) / 1e6 / LargeOurs,
+                static_cast<double>(PeakKb) / 1024.0, static_cast<double>(PeakKb) * 1024.0 / static_cast<double>(LargeWire));
     Report("small", SmallOurs, SmallCurl, SmallBare, 1.2);
     std::printf("           %d messages: %.0f messages/s\n", Small, Small / SmallOurs);
     std::printf("  %-8s pelicore %7.3f s   curl + base64 -d %7.3f s   bare RETR %7.3f s   %.2fx (target 0.70x)\n",

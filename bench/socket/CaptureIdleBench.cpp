@@ -52,8 +52,8 @@ int main(int argc, char** argv) {
   A.sin_family = AF_INET;
   A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t Len = sizeof A;
-  ::bind(L, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  ::listen(L, 1);
+  static_cast<void>(::bind(L, reinterpret_cast<sockaddr*>(&A), sizeof A));
+  static_cast<void>(::listen(L, 1));
   ::getsockname(L, reinterpret_cast<sockaddr*>(&A), &Len);
   // The peer accepts and then neither sends nor reads until the waits end.
   int Peer = -1;

@@ -104,6 +104,7 @@ Figures OneAfterAnother(int Port, int Sessions) {
 Figures Burst(int Port, int Clients) {
   std::vector<double> Times(static_cast<std::size_t>(Clients));
   std::vector<std::thread> Threads;
+  Threads.reserve(static_cast<std::size_t>(Clients));
   const auto Start = Clock::now();
   for (int I = 0; I < Clients; ++I)
     Threads.emplace_back([&, I] {

@@ -37,7 +37,7 @@ class MailboxCommandsTest : public ScriptedWindowTest {
   }
   // Runs Body whenever the component reports a step of its work, that is
   // inside its operations, while a command is running.
-  void DuringOperations(std::function<void()> Body) {
+  void DuringOperations(const std::function<void()>& Body) {
     Form->NMPOP3->ReportLevel = 8;
     Form->NMPOP3->OnStatus = [Body](TComponent*, const std::string&) { Body(); };
   }

@@ -37,7 +37,7 @@ class WaitsTest : public ScriptedWindowTest {
 // A slow server: the body comes in ten pieces, a tenth of a second apart.
 TEST_F(WaitsTest, DownloadShowsItsProgressAndHidesItAtTheEnd) {
   const std::string Header = HeaderOf(1);
-  const std::string Body(10 * 1000, 'b');
+  const std::string Body(std::size_t{10} * 1000, 'b');
   std::string Wire = Header;
   for (std::size_t I = 0; I < Body.size(); I += 100) Wire += Body.substr(I, 98) + "\r\n";
   Login({static_cast<int>(Wire.size())});
