@@ -119,7 +119,7 @@ void TZedadedar::TakeOverOnThisThread() {
   if (OldTimer != nullptr) OldTimer->Free();
 
   if (SocketHandle != net::InvalidSocket && SelectNotifications(SocketHandle) == net::SocketError) {
-    ErrorManager(10035);
+    ErrorManager(net::SocketErrors::WouldBlock);
     throw ESockError("Error creating Data Connection");
   }
 }

@@ -19,7 +19,7 @@ constexpr int ListenBacklog = 128;
 }  // namespace
 
 void TZedadedar::Listen(bool Mode) {
-  StatusMessage(8, "Listening");
+  StatusMessage(StatusLevel::Trace, "Listening");
   if (Port < 0 || Port > 65535) throw ERangeError("Port out of range: " + IntToStr(Port));
   const std::string& Local = ListenAddress.empty() ? std::string("0.0.0.0") : ListenAddress;
   const std::size_t Length = std::min(Local.size(), BufferSize);
@@ -38,7 +38,7 @@ void TZedadedar::Listen(bool Mode) {
   // A port that another program holds must not look like a server that
   // listens and is never called.
   auto Fail = [this] {
-    ErrorManager(10035);
+    ErrorManager(net::SocketErrors::WouldBlock);
     throw ESockError("Listening failed");
   };
   if (net::Bind(SocketHandle, RemoteAddress) == net::SocketError) Fail();
@@ -48,7 +48,7 @@ void TZedadedar::Listen(bool Mode) {
 }
 
 net::TSocket TZedadedar::Accept() {
-  StatusMessage(4, "Accepting");
+  StatusMessage(StatusLevel::Traffic, "Accepting");
   while (!AsyncDone && !Canceled) {
     SleepMs(2);
     Application().ProcessMessages();

@@ -12,6 +12,7 @@
 
 #include "platform/Application.h"
 #include "socket/Psock.h"
+#include "socket/TimeOutScope.h"
 
 namespace pelicore {
 
@@ -26,23 +27,6 @@ void AddTo(std::int32_t& Counter, int Count) {
   Counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(Counter) + static_cast<std::uint32_t>(Count));
 }
 
-// Disarms the time-out however the capture ends.
-class TimerOffOnExit {
- public:
-  explicit TimerOffOnExit(TZedadedar& Socket) : FSocket(Socket) {}
-  ~TimerOffOnExit() {
-    try {
-      FSocket.TimerOff();
-    } catch (...) {
-    }
-  }
-  TimerOffOnExit(const TimerOffOnExit&) = delete;
-  TimerOffOnExit& operator=(const TimerOffOnExit&) = delete;
-
- private:
-  TZedadedar& FSocket;
-};
-
 }  // namespace
 
 void TZedadedar::AwaitSocket() {
@@ -50,7 +34,7 @@ void TZedadedar::AwaitSocket() {
 }
 
 void TZedadedar::RearmTimer() {
-  StatusMessage(8, "Timer On");
+  StatusMessage(StatusLevel::Trace, "Timer On");
   TimedOut = false;
   const std::uint32_t Interval = TimerInterval();
   // Changing Enabled restarts the count, which is what re-arming means.
@@ -86,7 +70,7 @@ void TZedadedar::SendChunk(std::size_t Length) {
       if (OnPacketSent) OnPacketSent(this);
       Application().ProcessMessages();
     } else if (Sent == net::SocketError) {
-      ErrorManager(10035);
+      ErrorManager(net::SocketErrors::WouldBlock);
       // The peer's window is full: the platform wakes us when there is room.
       AwaitSocket();
     }
@@ -94,7 +78,7 @@ void TZedadedar::SendChunk(std::size_t Length) {
 }
 
 void TZedadedar::SendFile(const std::string& FileName) {
-  StatusMessage(8, "SendFile");
+  StatusMessage(StatusLevel::Trace, "SendFile");
   {
     TFileStream File(FileName, fmOpenRead);
     const std::int64_t Size = File.Size();
@@ -114,7 +98,7 @@ void TZedadedar::SendFile(const std::string& FileName) {
 }
 
 void TZedadedar::SendStream(TStream& Stream) {
-  StatusMessage(8, "SendStream");
+  StatusMessage(StatusLevel::Trace, "SendStream");
   Stream.SetPosition(0);
   if (!Canceled) {
     BytesSent = 0;
@@ -133,7 +117,7 @@ void TZedadedar::SendStream(TStream& Stream) {
 }
 
 void TZedadedar::AppendFile(const std::string& FileName) {
-  StatusMessage(8, "Append File");
+  StatusMessage(StatusLevel::Trace, "Append File");
   BytesRecvd = 0;
   {
     TFileStream File(FileName, fmOpenWrite);
@@ -152,7 +136,7 @@ void TZedadedar::AppendFile(const std::string& FileName) {
         // would end this loop.
         break;
       } else {
-        ErrorManager(10035);
+        ErrorManager(net::SocketErrors::WouldBlock);
         AwaitSocket();
       }
     }
@@ -165,10 +149,9 @@ void TZedadedar::AppendFile(const std::string& FileName) {
 }
 
 void TZedadedar::CaptureFile(const std::string& FileName) {
-  StatusMessage(8, "CaptureFile");
+  StatusMessage(StatusLevel::Trace, "CaptureFile");
   BytesRecvd = 0;
-  TimerOn();
-  TimerOffOnExit Disarm(*this);
+  TimeOutScope Armed(*this);
   {
     TFileStream File(FileName, fmCreate);
     while (!Canceled) {
@@ -185,7 +168,7 @@ void TZedadedar::CaptureFile(const std::string& FileName) {
       }
       LastErrorNo = net::LastError();
       if (LastErrorNo == net::SocketErrors::NotConnected) break;
-      ErrorManager(10035);
+      ErrorManager(net::SocketErrors::WouldBlock);
       AwaitSocket();
     }
     File.Flush();
@@ -197,10 +180,9 @@ void TZedadedar::CaptureFile(const std::string& FileName) {
 }
 
 void TZedadedar::CaptureStream(TStream& Stream, std::int32_t Size) {
-  StatusMessage(8, "Capture Stream");
+  StatusMessage(StatusLevel::Trace, "Capture Stream");
   BytesRecvd = 0;
-  TimerOn();
-  TimerOffOnExit Disarm(*this);
+  TimeOutScope Armed(*this);
   for (;;) {
     if (Canceled) break;
     if (Size != -1 && Stream.Size() >= Size) break;
@@ -216,7 +198,7 @@ void TZedadedar::CaptureStream(TStream& Stream, std::int32_t Size) {
     } else {
       LastErrorNo = net::LastError();
       if (LastErrorNo == net::SocketErrors::NotConnected) break;
-      ErrorManager(10035);
+      ErrorManager(net::SocketErrors::WouldBlock);
       // With -1 the one receive is all there is: no waiting.
       if (Size == -1)
         Application().ProcessMessages();
@@ -232,11 +214,10 @@ void TZedadedar::CaptureStream(TStream& Stream, std::int32_t Size) {
 }
 
 void TZedadedar::CaptureString(std::string& Text, std::int32_t Size) {
-  StatusMessage(8, "Capture String");
+  StatusMessage(StatusLevel::Trace, "Capture String");
   Text.clear();
   BytesRecvd = 0;
-  TimerOn();
-  TimerOffOnExit Disarm(*this);
+  TimeOutScope Armed(*this);
   while (!Canceled && (Size == -1 || Text.size() < static_cast<std::size_t>(std::max(Size, 0)))) {
     const char* Data = nullptr;
     const int Received = ReceiveChunk(Data);
@@ -250,7 +231,7 @@ void TZedadedar::CaptureString(std::string& Text, std::int32_t Size) {
     } else {
       LastErrorNo = net::LastError();
       if (LastErrorNo == net::SocketErrors::NotConnected) break;
-      ErrorManager(10035);
+      ErrorManager(net::SocketErrors::WouldBlock);
       AwaitSocket();
     }
   }
@@ -261,7 +242,7 @@ void TZedadedar::CaptureString(std::string& Text, std::int32_t Size) {
 }
 
 void TZedadedar::FilterHeader(TStream& Stream) {
-  StatusMessage(8, "FilterHeader");
+  StatusMessage(StatusLevel::Trace, "FilterHeader");
   for (;;) {
     const std::string Line = ReadLn();
     Stream.WriteBuffer(Line.data(), static_cast<std::int64_t>(Line.size()));
